@@ -1,0 +1,82 @@
+// The command's own HostBitmap: a frame of 32-bit pixels in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "host/host_interface.h"
+
+namespace crest {
+
+class FrameBitmap final : public HostBitmap {
+public:
+    // rowPadding adds unused bytes at the end of each row; bottomUp stores the
+    // rows last to first, giving a negative pitch.
+    FrameBitmap(std::int32_t frameWidth, std::int32_t frameHeight, std::int32_t rowPadding = 0,
+                bool bottomUp = false)
+        : rowPadding_(rowPadding), bottomUp_(bottomUp) {
+        width = frameWidth;
+        height = frameHeight;
+        allocate();
+    }
+    FrameBitmap(const FrameBitmap&) = delete;
+    FrameBitmap& operator=(const FrameBitmap&) = delete;
+
+    // Called by the module after it has changed width and height.
+    std::int32_t notifySizeChanged() override {
+        ++sizeNotifications_;
+        allocate();
+        return 0;
+    }
+
+    void fillRectangle(std::int32_t left, std::int32_t top, std::int32_t fillWidth, std::int32_t fillHeight,
+                       std::uint32_t value) override {
+        ++fills_;
+        for (std::int32_t y = top; y < top + fillHeight; ++y) {
+            if (y < 0 || y >= height) continue;
+            for (std::int32_t x = left; x < left + fillWidth; ++x)
+                if (x >= 0 && x < width) set(x, y, value);
+        }
+    }
+
+    std::uint32_t get(std::int32_t x, std::int32_t y) const {
+        std::uint32_t pixel;
+        std::memcpy(&pixel, address(x, y), sizeof pixel);
+        return pixel;
+    }
+    void set(std::int32_t x, std::int32_t y, std::uint32_t pixel) { std::memcpy(address(x, y), &pixel, sizeof pixel); }
+
+    std::uint8_t* row(std::int32_t y) { return address(0, y); }
+    const std::uint8_t* row(std::int32_t y) const { return address(0, y); }
+
+    int sizeNotifications() const { return sizeNotifications_; }
+    int fills() const { return fills_; }
+
+private:
+    void allocate() {
+        const std::int64_t rowBytes = 4 * static_cast<std::int64_t>(width > 0 ? width : 0) + rowPadding_;
+        const std::int64_t rows = height > 0 ? height : 0;
+        storage_.assign(static_cast<std::size_t>(rowBytes * rows), 0);
+        std::uint8_t* first = storage_.empty() ? nullptr : storage_.data();
+        if (bottomUp_ && first != nullptr) {
+            pixels = first + (rows - 1) * rowBytes;
+            pitch = -static_cast<std::int32_t>(rowBytes);
+        } else {
+            pixels = first;
+            pitch = static_cast<std::int32_t>(rowBytes);
+        }
+    }
+    std::uint8_t* address(std::int32_t x, std::int32_t y) const {
+        return static_cast<std::uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(y) * pitch + 4 * static_cast<std::ptrdiff_t>(x);
+    }
+
+    std::int32_t rowPadding_;
+    bool bottomUp_;
+    std::vector<std::uint8_t> storage_;
+    int sizeNotifications_ = 0;
+    int fills_ = 0;
+};
+
+}  // namespace crest

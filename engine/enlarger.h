@@ -1,0 +1,18 @@
+// The enlargement engine: a frame enlarged 2:1 with edges kept sharp.
+//
+// Road of one frame: enlargeFrame (frame_driver.h) seeds the source lattice
+// and the border ring, then runs interpolatePass (interpolate_pass.h) twice,
+// diagonal then axial. Active targets get their window statistics from the
+// pyramid (window_pyramid.h) and their pixel from estimateEdgePixel
+// (edge_estimate.h). Output is bit-exact on every build.
+#pragma once
+
+#include "engine/edge_estimate.h"
+#include "engine/engine_allocator.h"
+#include "engine/enlarger_state.h"
+#include "engine/frame_driver.h"
+#include "engine/interpolate_pass.h"
+#include "engine/moment_record.h"
+#include "engine/positions.h"
+#include "engine/tagged_pixel.h"
+#include "engine/window_pyramid.h"

@@ -1,0 +1,118 @@
+#include "engine/frame_driver.h"
+
+#include <cstddef>
+#include <new>
+
+#include "engine/interpolate_pass.h"
+#include "engine/tagged_pixel.h"
+
+namespace crest {
+
+namespace {
+
+std::int64_t magnitude(std::int32_t value) { return value < 0 ? -static_cast<std::int64_t>(value) : value; }
+
+// Pixel addressing for one bitmap; the pitch may be negative.
+struct PixelGrid {
+    std::uint8_t* base;
+    std::int32_t pitch;
+
+    std::uint8_t* at(std::int32_t x, std::int32_t y) const {
+        return base + static_cast<std::ptrdiff_t>(y) * pitch + 4 * static_cast<std::ptrdiff_t>(x);
+    }
+    TaggedPixel get(std::int32_t x, std::int32_t y) const { return loadPixel(at(x, y)); }
+    void set(std::int32_t x, std::int32_t y, TaggedPixel pixel) const { storePixel(at(x, y), pixel); }
+};
+
+void seedLattice(const PixelGrid& destination, const PixelGrid& source, std::int32_t sourceWidth,
+                 std::int32_t sourceHeight) {
+    for (std::int32_t y = 0; y < sourceHeight; ++y)
+        for (std::int32_t x = 0; x < sourceWidth; ++x) destination.set(2 * x, 2 * y, tagPixel(source.get(x, y)));
+}
+
+// Row `lattice` holds seeded pixels at even columns: fills its odd columns
+// with neighbour averages, makes row `copy` equal to it, and ends both rows
+// with copies of the last lattice pixel.
+void fillRowPair(const PixelGrid& grid, std::int32_t width, std::int32_t lattice, std::int32_t copy) {
+    for (std::int32_t x = 0; x < width - 2; x += 2) {
+        const TaggedPixel left = grid.get(x, lattice);
+        const TaggedPixel between = averagePixels(left, grid.get(x + 2, lattice));
+        grid.set(x, copy, left);
+        grid.set(x + 1, lattice, between);
+        grid.set(x + 1, copy, between);
+    }
+    const TaggedPixel last = grid.get(width - 2, lattice);
+    grid.set(width - 2, copy, last);
+    grid.set(width - 1, lattice, last);
+    grid.set(width - 1, copy, last);
+}
+
+void fillSideColumns(const PixelGrid& grid, std::int32_t width, std::int32_t height) {
+    for (std::int32_t y = 0; y + 4 <= height; y += 2) {
+        grid.set(width - 1, y, grid.get(width - 2, y));
+        grid.set(0, y + 1, averagePixels(grid.get(0, y), grid.get(0, y + 2)));
+        const TaggedPixel right = averagePixels(grid.get(width - 2, y), grid.get(width - 2, y + 2));
+        grid.set(width - 2, y + 1, right);
+        grid.set(width - 1, y + 1, right);
+    }
+}
+
+}  // namespace
+
+bool frameGeometryIsValid(const HostBitmap& destination, const HostBitmap& source) {
+    const std::int64_t width = destination.width;
+    const std::int64_t height = destination.height;
+    if (source.width < 1 || source.height < 1) return false;
+    if (width != 2 * static_cast<std::int64_t>(source.width) || height != 2 * static_cast<std::int64_t>(source.height))
+        return false;
+    // Beyond these the packed coordinates' fields would carry into each other.
+    if (width > kMaxDestinationWidth || height > kMaxDestinationHeight) return false;
+    if (width * height >= (std::int64_t{1} << 31)) return false;
+    if (destination.pixels == nullptr || source.pixels == nullptr) return false;
+    if (magnitude(destination.pitch) < 4 * width || magnitude(source.pitch) < 4 * static_cast<std::int64_t>(source.width))
+        return false;
+    return magnitude(destination.pitch) <= kMaxPitchBytes && magnitude(source.pitch) <= kMaxPitchBytes;
+}
+
+std::int32_t enlargeFrame(EnlargerState& state, const FilterCallContext& context) {
+    if (context.destination == nullptr || context.source == nullptr)
+        return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
+    HostBitmap& destinationBitmap = *context.destination;
+    const HostBitmap& sourceBitmap = *context.source;
+    const std::int32_t width = destinationBitmap.width;
+    const std::int32_t height = destinationBitmap.height;
+    if (width > 0 && height > 0) destinationBitmap.fillRectangle(0, 0, width, height, kMarkerPixel);
+    if (!frameGeometryIsValid(destinationBitmap, sourceBitmap))
+        return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
+    if (!state.hasPool()) return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
+
+    const PixelGrid destination{static_cast<std::uint8_t*>(destinationBitmap.pixels), destinationBitmap.pitch};
+    const PixelGrid source{static_cast<std::uint8_t*>(sourceBitmap.pixels), sourceBitmap.pitch};
+    const std::int32_t pitch = destination.pitch;
+
+    state.halfWidth = width >> 1;
+    state.pitch = pitch;
+    state.innerWidth = width - 4;
+    state.innerHeight = height - 4;
+    state.origin = destination.at(2, 2);
+
+    try {
+        state.rewindPool();
+        state.prepareCaches((height * width) >> 1);
+
+        seedLattice(destination, source, sourceBitmap.width, sourceBitmap.height);
+        fillRowPair(destination, width, 0, 1);
+        fillRowPair(destination, width, height - 2, height - 1);
+        fillSideColumns(destination, width, height);
+
+        interpolatePass(state, destination.base, pitch, 1, 1, width - 1, height - 1, diagonalNeighbors(pitch), false);
+        state.clearCaches();
+        state.rewindPool();
+        interpolatePass(state, destination.base, pitch, 2, 1, width - 1, height - 1, axialNeighbors(pitch), true);
+    } catch (const std::bad_alloc&) {
+        return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
+    }
+    return static_cast<std::int32_t>(EnlargeStatus::ok);
+}
+
+}  // namespace crest

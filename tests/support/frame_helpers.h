@@ -1,0 +1,40 @@
+// Running the engine on generated pictures, for tests.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cli/frame_bitmap.h"
+#include "engine/enlarger.h"
+#include "tests/support/picture_generator.h"
+
+namespace crest::testing {
+
+// Copies a picture into a bitmap of its size.
+void loadPicture(FrameBitmap& bitmap, const pictures::Picture& picture);
+
+// The destination's pixels, row-major, whatever its pitch.
+std::vector<std::uint32_t> framePixels(const FrameBitmap& bitmap);
+
+struct EnlargedFrame {
+    std::int32_t result = -1;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint32_t> pixels;
+
+    std::uint32_t at(std::int32_t x, std::int32_t y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+
+struct BitmapLayout {
+    std::int32_t rowPadding = 0;
+    bool bottomUp = false;
+};
+
+// Enlarges the picture with the given state through enlargeFrame.
+EnlargedFrame enlarge(EnlargerState& state, const pictures::Picture& picture, BitmapLayout source = {},
+                      BitmapLayout destination = {});
+
+// The same with a fresh state.
+EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source = {}, BitmapLayout destination = {});
+
+}  // namespace crest::testing
