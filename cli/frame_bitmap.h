@@ -54,6 +54,21 @@ public:
     int sizeNotifications() const { return sizeNotifications_; }
     int fills() const { return fills_; }
 
+    // Whether pixels and pitch describe storage for the current width and
+    // height; false when the fields were changed without a size notification.
+    bool storageMatchesSize() const {
+        const std::int64_t rowBytes = 4 * static_cast<std::int64_t>(width > 0 ? width : 0) + rowPadding_;
+        return width > 0 && height > 0 && pixels != nullptr && (pitch < 0 ? -pitch : pitch) == rowBytes &&
+               static_cast<std::int64_t>(storage_.size()) == rowBytes * height;
+    }
+
+    // Pixels of the rows, first to last, as one block; only for top-down
+    // bitmaps without row padding.
+    std::uint8_t* contiguousPixels() { return storage_.data(); }
+    const std::uint8_t* contiguousPixels() const { return storage_.data(); }
+    std::size_t contiguousBytes() const { return storage_.size(); }
+    bool isContiguous() const { return rowPadding_ == 0 && !bottomUp_; }
+
 private:
     void allocate() {
         const std::int64_t rowBytes = 4 * static_cast<std::int64_t>(width > 0 ? width : 0) + rowPadding_;

@@ -1,0 +1,86 @@
+// crestdoubler: enlarges PNG images and raw frame streams 2:1 through the filter module.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/command_error.h"
+#include "cli/file_access.h"
+#include "cli/filter_host.h"
+#include "cli/frame_files.h"
+#include "cli/module_loader.h"
+#include "cli/options.h"
+
+#ifndef CRESTDOUBLER_VERSION
+#define CRESTDOUBLER_VERSION "unknown"
+#endif
+
+namespace crest::cli {
+namespace {
+
+void checkDistinctFiles(const Options& options) {
+    if (options.input == "-" || options.output == "-") return;
+    std::error_code error;
+    if (options.input == options.output || std::filesystem::equivalent(options.input, options.output, error))
+        throw CommandError("input and output are the same file, " + options.output + "; the input would be lost",
+                           ExitStatus::usage);
+}
+
+void enlargeFrames(const Options& options) {
+    checkDistinctFiles(options);
+    checkOutputFolder(options.output);
+    // Reading first rejects a bad input before the module is touched; a PNG
+    // is read whole here, a raw stream only opened.
+    const std::unique_ptr<FrameReader> reader = openFrameReader(options);
+    const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
+
+    const FilterModule module(options.modulePath.value_or(defaultModulePath()));
+    FilterInstance instance(module);
+    std::int64_t frameNumber = 0;
+    while (FrameBitmap* frame = reader->nextFrame()) writer->writeFrame(instance.enlarge(*frame, ++frameNumber));
+    writer->finish();
+}
+
+ExitStatus run(const std::vector<std::string>& arguments) {
+    const Options options = parseOptions(arguments);
+    if (options.showHelp) {
+        std::fputs(usageText().c_str(), stdout);
+        return ExitStatus::success;
+    }
+    if (options.showVersion) {
+        std::printf("crestdoubler %s (host interface version %d)\n", CRESTDOUBLER_VERSION,
+                    static_cast<int>(kHostInterfaceVersion));
+        return ExitStatus::success;
+    }
+    enlargeFrames(options);
+    if (std::fflush(stdout) != 0) throw CommandError("cannot write to standard output: " + systemReason(errno));
+    return ExitStatus::success;
+}
+
+}  // namespace
+}  // namespace crest::cli
+
+int main(int argc, char** argv) {
+    using namespace crest::cli;
+#if defined(SIGPIPE)
+    // A reader that goes away becomes a write error with a message, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    useBinaryStandardStreams();
+    try {
+        return static_cast<int>(run(std::vector<std::string>(argv + 1, argv + argc)));
+    } catch (const CommandError& error) {
+        std::fprintf(stderr, "crestdoubler: %s\n", error.what());
+        return static_cast<int>(error.status());
+    } catch (const std::bad_alloc&) {
+        std::fputs("crestdoubler: out of memory\n", stderr);
+        return static_cast<int>(ExitStatus::failure);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "crestdoubler: %s\n", error.what());
+        return static_cast<int>(ExitStatus::failure);
+    }
+}

@@ -1,0 +1,47 @@
+// Raw frames: width x height pixels of 4 bytes each, frame after frame.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/frame_stream.h"
+#include "cli/options.h"
+
+namespace crest::cli {
+
+// Reads blue, green, red, unused pixels one frame at a time into one bitmap.
+class RawFrameReader final : public FrameReader {
+public:
+    RawFrameReader(const std::string& path, FrameSize size);
+    ~RawFrameReader() override;
+
+    // Throws when the stream ends inside a frame or holds no frame at all.
+    FrameBitmap* nextFrame() override;
+
+private:
+    std::string path_;
+    std::FILE* stream_;
+    FrameBitmap frame_;
+    std::int64_t framesRead_ = 0;
+};
+
+// Writes each enlarged frame's words as they are: blue, green, red, luma tag.
+// A file is created only when the first frame is ready, so a run that fails
+// before it leaves no empty file behind.
+class RawFrameWriter final : public FrameWriter {
+public:
+    explicit RawFrameWriter(std::string path);
+    ~RawFrameWriter() override;
+
+    void writeFrame(const FrameBitmap& frame) override;
+    void finish() override;
+
+private:
+    void fail(int error);
+
+    std::string path_;
+    std::FILE* stream_ = nullptr;
+};
+
+}  // namespace crest::cli
