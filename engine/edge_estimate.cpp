@@ -60,13 +60,13 @@ void solveEdgeWeights(const MomentRecord& window, float weights[4]) {
     for (int j = 0; j < 4; ++j) weights[j] = b[order[j]];
 }
 
-namespace {
-
-std::uint32_t channelByte(float value) {
+std::uint32_t channelToByte(float value) {
     if (value <= 0.0f) return 0;
     if (value >= 255.0f) return 255;
     return static_cast<std::uint32_t>(value);
 }
+
+namespace {
 
 std::uint32_t byteAt(TaggedPixel pixel, int shift) { return (pixel >> shift) & 0xFFu; }
 
@@ -97,9 +97,9 @@ TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, Tagged
          unroundedLuma(n[0]) * departure[0]) +
         0.5);
 
-    const std::uint32_t red = channelByte(channelValue(n, 16, correction));
-    const std::uint32_t green = channelByte(channelValue(n, 8, correction));
-    const std::uint32_t blue = channelByte(channelValue(n, 0, correction));
+    const std::uint32_t red = channelToByte(channelValue(n, 16, correction));
+    const std::uint32_t green = channelToByte(channelValue(n, 8, correction));
+    const std::uint32_t blue = channelToByte(channelValue(n, 0, correction));
     // Unlike tagPixel, no rounding term.
     const std::uint32_t tag = (77 * red + 150 * green + 29 * blue) >> 8;
     return (tag << 24) | (red << 16) | (green << 8) | blue;

@@ -59,6 +59,17 @@ void fillSideColumns(const PixelGrid& grid, std::int32_t width, std::int32_t hei
 
 }  // namespace
 
+void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width, std::int32_t height,
+                       std::int32_t pitch) {
+    state.halfWidth = width >> 1;
+    state.pitch = pitch;
+    state.innerWidth = width - 4;
+    state.innerHeight = height - 4;
+    state.origin = PixelGrid{destinationPixels, pitch}.at(2, 2);
+    state.rewindPool();
+    state.prepareCaches((height * width) >> 1);
+}
+
 bool frameGeometryIsValid(const HostBitmap& destination, const HostBitmap& source) {
     const std::int64_t width = destination.width;
     const std::int64_t height = destination.height;
@@ -90,15 +101,8 @@ std::int32_t enlargeFrame(EnlargerState& state, const FilterCallContext& context
     const PixelGrid source{static_cast<std::uint8_t*>(sourceBitmap.pixels), sourceBitmap.pitch};
     const std::int32_t pitch = destination.pitch;
 
-    state.halfWidth = width >> 1;
-    state.pitch = pitch;
-    state.innerWidth = width - 4;
-    state.innerHeight = height - 4;
-    state.origin = destination.at(2, 2);
-
     try {
-        state.rewindPool();
-        state.prepareCaches((height * width) >> 1);
+        prepareFrameState(state, destination.base, width, height, pitch);
 
         seedLattice(destination, source, sourceBitmap.width, sourceBitmap.height);
         fillRowPair(destination, width, 0, 1);

@@ -22,6 +22,11 @@ enum class EnlargeStatus : std::int32_t {
 // Largest pitch magnitude accepted: twice a neighbour offset must fit in 32 bits.
 inline constexpr std::int32_t kMaxPitchBytes = (1 << 30) - 8;
 
+// Stores the destination geometry in the state, rewinds the pool and sizes
+// and clears the level caches: everything a pass needs before its first target.
+void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width, std::int32_t height,
+                       std::int32_t pitch);
+
 // Whether the driver can enlarge source into destination.
 bool frameGeometryIsValid(const HostBitmap& destination, const HostBitmap& source);
 

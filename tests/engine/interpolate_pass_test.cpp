@@ -1,1 +1,129 @@
 #include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+#include "cli/frame_bitmap.h"
+#include "engine/enlarger.h"
+
+namespace crest {
+namespace {
+
+struct ActivityCase {
+    int t0, t1, t2, t3;
+    std::int32_t activity;
+    bool active;
+};
+
+const ActivityCase kActivityCases[] = {
+    {7, 7, 7, 7, 0, false},      {0, 0, 0, 46, 6348, true},      {10, 10, 10, 36, 2028, false},
+    {0, 16, 16, 32, 2048, true}, {0, 0, 21, 24, 2043, false},    {0, 0, 0, 255, 195075, true},
+    {0, 0, 255, 255, 260100, true},
+};
+
+TEST(Activity, IsSixteenTimesTheTagVariance) {
+    for (const ActivityCase& c : kActivityCases) {
+        EXPECT_EQ(tagActivity(c.t0, c.t1, c.t2, c.t3), c.activity) << c.t0 << "," << c.t1 << "," << c.t2 << "," << c.t3;
+        EXPECT_EQ(tagActivity(c.t3, c.t1, c.t0, c.t2), c.activity) << "order must not matter";
+    }
+}
+
+// A 6x6 destination (3x3 source) whose single diagonal-pass target (1,1)
+// has neighbours with the given tags. An active target takes records from
+// the pool; a flat one does not.
+TEST(Activity, DecidesBetweenSmoothFillAndEstimateAtTheThreshold) {
+    for (const ActivityCase& c : kActivityCases) {
+        FrameBitmap frame(6, 6);
+        for (std::int32_t y = 0; y < 6; ++y)
+            for (std::int32_t x = 0; x < 6; ++x) frame.set(x, y, 0x00406080);
+        const int tags[4] = {c.t0, c.t1, c.t2, c.t3};
+        const int offsets[4][2] = {{-1, -1}, {-1, 1}, {1, 1}, {1, -1}};
+        for (int j = 0; j < 4; ++j)
+            frame.set(1 + offsets[j][0], 1 + offsets[j][1], 0x00406080u | (std::uint32_t(tags[j]) << 24));
+        EnlargerState state;
+        auto* base = static_cast<std::uint8_t*>(frame.pixels);
+        prepareFrameState(state, base, 6, 6, frame.pitch);
+        interpolatePass(state, base, frame.pitch, 1, 1, 3, 3, diagonalNeighbors(frame.pitch), false);
+        EXPECT_EQ(state.blockCount, c.active ? 1u : 0u) << "activity " << c.activity;
+        if (!c.active) EXPECT_EQ(frame.get(1, 1), tagPixel(0x00406080));
+    }
+}
+
+TEST(SmoothFill, PairsTheNeighboursBeforeAveraging) {
+    // Blue 1, 0, 1, 2: the nested floor averages give 0, not the floor mean 1.
+    EXPECT_EQ(smoothFill(1, 0, 1, 2) & 0xFF, 0u);
+    // Colour R0 G1 B0 is tagged from its colour, (150 + 128) >> 8 = 1,
+    // whatever the neighbours' tags were.
+    EXPECT_EQ(smoothFill(0xFF000100, 0x00000100, 0x80000100, 0x00000100), 0x01000100u);
+}
+
+std::set<std::pair<int, int>> changedPixels(const FrameBitmap& frame, std::uint32_t untouched) {
+    std::set<std::pair<int, int>> changed;
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x)
+            if (frame.get(x, y) != untouched) changed.insert({x, y});
+    return changed;
+}
+
+// Runs a pass on a frame of one colour whose tags are all 0xFF: every visited
+// target gets a smooth fill with the colour's real tag, so it shows.
+std::set<std::pair<int, int>> visitedTargets(int width, int height, bool axial, int startX, int startY, int endX,
+                                             int endY) {
+    const std::uint32_t pixel = 0xFF102030;
+    FrameBitmap frame(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) frame.set(x, y, pixel);
+    EnlargerState state;
+    auto* base = static_cast<std::uint8_t*>(frame.pixels);
+    prepareFrameState(state, base, width, height, frame.pitch);
+    const NeighborSet neighbors = axial ? axialNeighbors(frame.pitch) : diagonalNeighbors(frame.pitch);
+    interpolatePass(state, base, frame.pitch, startX, startY, endX, endY, neighbors, axial);
+    return changedPixels(frame, pixel);
+}
+
+TEST(Traversal, VisitsExactlyEachPassesTargetClass) {
+    for (int width = 4; width <= 14; width += 2)
+        for (int height = 4; height <= 14; height += 2) {
+            std::set<std::pair<int, int>> diagonal, axial;
+            for (int y = 1; y <= height - 3; y += 2)
+                for (int x = 1; x <= width - 3; x += 2) diagonal.insert({x, y});
+            for (int y = 1; y <= height - 2; ++y)
+                for (int x = y % 2 == 1 ? 2 : 1; x <= (y % 2 == 1 ? width - 2 : width - 3); x += 2) axial.insert({x, y});
+            EXPECT_EQ(visitedTargets(width, height, false, 1, 1, width - 1, height - 1), diagonal)
+                << width << "x" << height;
+            EXPECT_EQ(visitedTargets(width, height, true, 2, 1, width - 1, height - 1), axial) << width << "x" << height;
+        }
+}
+
+TEST(Traversal, EmptyRangesWriteNothingAndAxialStartStillAlternates) {
+    EXPECT_TRUE(visitedTargets(10, 10, false, 1, 5, 9, 5).empty());
+    EXPECT_TRUE(visitedTargets(10, 10, true, 2, 7, 9, 3).empty());
+    // With endX 2, rows starting at column 2 are empty, yet the next row
+    // still starts at column 1.
+    const std::set<std::pair<int, int>> expected = {{1, 2}, {1, 4}, {1, 6}};
+    EXPECT_EQ(visitedTargets(10, 8, true, 2, 1, 2, 7), expected);
+}
+
+TEST(PassDirections, TablesFollowTheNeighbourSet) {
+    EnlargerState state;
+    state.pitch = 400;  // 100 pixels
+    state.halfWidth = 50;
+    setPassDirections(state, diagonalNeighbors(400));
+    const int dx[4] = {-1, -1, 1, 1}, dy[4] = {-1, 1, 1, -1};
+    for (int j = 0; j < 4; ++j) {
+        EXPECT_EQ(state.trainOffset[j], 2 * diagonalNeighbors(400).offset[j]);
+        EXPECT_EQ(state.dirPacked[j], packedStep(dx[j], dy[j]));
+        for (int k = 1; k < 4; ++k) {
+            // A move of 2^k steps, seen in CellIndex terms from an even and an odd column.
+            for (int x : {10, 11}) {
+                const int y = 20;
+                EXPECT_EQ(cellIndexOf(x + (dx[j] << k), y + (dy[j] << k), 50) - cellIndexOf(x, y, 50),
+                          state.levelStep[k][j])
+                    << "k " << k << " j " << j << " x " << x;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace crest
