@@ -1,0 +1,87 @@
+// Running the built crestdoubler command and making its input files, for the end-to-end tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/frame_helpers.h"
+#include "tests/support/picture_generator.h"
+
+namespace crest::clitest {
+
+struct CommandResult {
+    int exitCode = -1;  // 128 + signal number when a signal ended the process
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with stdin read from stdinPath; stdout and stderr are captured.
+CommandResult runProgram(const std::vector<std::string>& argv, const std::string& stdinPath = "/dev/null");
+
+// Runs the built command with the given arguments.
+CommandResult runCrestdoubler(const std::vector<std::string>& arguments, const std::string& stdinPath = "/dev/null");
+
+// Runs a shell pipeline; the words CRESTDOUBLER in it name the built command.
+CommandResult runPipeline(const std::string& script);
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+// A fresh folder per test, removed afterwards.
+class CommandTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::filesystem::path path(const std::string& name) const { return folder_ / name; }
+    std::vector<std::string> folderEntries() const;
+
+    std::filesystem::path folder_;
+};
+
+// Raw frames: pixels as little-endian words, 4 bytes each.
+std::string rawBytes(const std::vector<std::uint32_t>& pixels);
+std::vector<std::uint32_t> rawWords(const std::string& bytes);
+
+// What the engine gives for a picture when run in-process.
+std::vector<std::uint32_t> engineEnlargement(const pictures::Picture& picture);
+
+// A picture whose unused top bytes hold junk the filter must ignore.
+pictures::Picture rawTestPicture(std::int32_t width, std::int32_t height, std::uint64_t seed);
+
+// PNG input files of every colour type and depth libpng writes.
+struct PngKind {
+    const char* name;
+    int colorType;  // PNG_COLOR_TYPE_*
+    int bitDepth;
+    bool interlaced = false;
+};
+
+// Writes a PNG of the given kind whose colours derive from a generated
+// picture; returns the 8-bit RGB picture a reader should see in it.
+pictures::Picture writeTestPng(const std::filesystem::path& path, const PngKind& kind, std::int32_t width,
+                               std::int32_t height, std::uint64_t seed);
+
+struct DecodedPng {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    int colorType = -1;
+    int bitDepth = 0;
+    int channels = 0;
+    std::vector<std::uint8_t> samples;  // row-major, channels bytes per pixel
+
+    const std::uint8_t* pixel(std::int32_t x, std::int32_t y) const {
+        return samples.data() + (static_cast<std::size_t>(y) * width + x) * channels;
+    }
+};
+
+// Reads an 8-bit PNG without transformations.
+DecodedPng readPng(const std::filesystem::path& path);
+
+// A PNG whose header claims the given size, with no real image behind it.
+std::string pngWithHeaderSize(std::uint32_t width, std::uint32_t height);
+
+}  // namespace crest::clitest
