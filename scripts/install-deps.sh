@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test crestdoubler (run as root).
+# make: the default preset generates Makefiles.
+set -euo pipefail
+apt-get update
+apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config ninja-build
