@@ -51,6 +51,8 @@ struct ErrorCase {
     std::vector<std::string> messageParts;  // "@" likewise
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
 std::string inFolder(const std::string& text, const fs::path& folder) {
     std::string result = text;
     for (auto at = result.find('@'); at != std::string::npos; at = result.find('@', at + folder.string().size()))

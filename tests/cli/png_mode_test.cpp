@@ -12,6 +12,8 @@ struct PngCase {
     std::int32_t height;
 };
 
+void PrintTo(const PngCase& c, std::ostream* os) { *os << c.kind.name << " " << c.width << "x" << c.height; }
+
 std::string caseName(const ::testing::TestParamInfo<PngCase>& info) {
     return std::string(info.param.kind.name) + "_" + std::to_string(info.param.width) + "x" +
            std::to_string(info.param.height);

@@ -12,6 +12,8 @@ struct StreamCase {
 
 std::string sizeArgument(const StreamCase& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
 
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << sizeArgument(c) << ", " << c.frames << " frames"; }
+
 std::string streamName(const ::testing::TestParamInfo<StreamCase>& info) {
     return sizeArgument(info.param) + "_" + std::to_string(info.param.frames) + "frames";
 }
