@@ -45,7 +45,9 @@ TEST(Activity, DecidesBetweenSmoothFillAndEstimateAtTheThreshold) {
         prepareFrameState(state, base, 6, 6, frame.pitch);
         interpolatePass(state, base, frame.pitch, 1, 1, 3, 3, diagonalNeighbors(frame.pitch), false);
         EXPECT_EQ(state.blockCount, c.active ? 1u : 0u) << "activity " << c.activity;
-        if (!c.active) EXPECT_EQ(frame.get(1, 1), tagPixel(0x00406080));
+        if (!c.active) {
+            EXPECT_EQ(frame.get(1, 1), tagPixel(0x00406080));
+        }
     }
 }
 

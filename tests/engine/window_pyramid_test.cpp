@@ -106,7 +106,9 @@ TEST(WindowPyramid, InteriorPathMatchesGeneralPathWhereverBothServe) {
                 expectSameWords(fast, *general, where);
                 expectSameWords(fast, reference::windowSum(frame, x, y, setup.directions()), where);
             }
-            if (size.width <= 36 || size.height <= 36) EXPECT_EQ(interiorTargets, 0) << size.width << "x" << size.height;
+            if (size.width <= 36 || size.height <= 36) {
+                EXPECT_EQ(interiorTargets, 0) << size.width << "x" << size.height;
+            }
         }
 }
 
