@@ -12,8 +12,11 @@
 #include "cli/file_access.h"
 #include "cli/filter_host.h"
 #include "cli/frame_files.h"
+#include "cli/frame_pipeline.h"
 #include "cli/module_loader.h"
 #include "cli/options.h"
+#include "cli/progress_line.h"
+#include "cli/raw_stream.h"
 
 #ifndef CRESTDOUBLER_VERSION
 #define CRESTDOUBLER_VERSION "unknown"
@@ -30,11 +33,33 @@ void checkDistinctFiles(const Options& options) {
                            ExitStatus::usage);
 }
 
+// A raw stream: several instances side by side, progress on a terminal.
+void enlargeRawStream(const Options& options) {
+    RawFrameReader reader(options.input, *options.rawSize);
+    const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
+    const FilterModule module(options.modulePath.value_or(defaultModulePath()));
+    // A PNG output holds one frame: more instances would only enlarge frames it refuses.
+    const int threads = formatOfPath(options.output) == FileFormat::png ? 1 : options.threads;
+    ProgressLine progress(stderrIsTerminal());
+    try {
+        enlargeStream(reader, *writer, module, threads, progress);
+        writer->finish();
+    } catch (...) {
+        progress.finish(false);
+        throw;
+    }
+    progress.finish(true);
+}
+
 void enlargeFrames(const Options& options) {
     checkDistinctFiles(options);
     checkOutputFolder(options.output);
+    if (formatOfPath(options.input) == FileFormat::raw) {
+        enlargeRawStream(options);
+        return;
+    }
     // Reading first rejects a bad input before the module is touched; a PNG
-    // is read whole here, a raw stream only opened.
+    // is read whole here.
     const std::unique_ptr<FrameReader> reader = openFrameReader(options);
     const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
 

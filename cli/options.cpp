@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <thread>
 
 #include "cli/command_error.h"
 
@@ -55,12 +56,26 @@ FrameSize parseFrameSize(const std::string& text) {
     return FrameSize{width, height};
 }
 
+int parseThreadCount(const std::string& text) {
+    bool tooLarge = false;
+    const std::int32_t count = parseDimension(text, kMaxThreads, tooLarge);
+    if (count == 0)
+        usageError("--threads '" + text + "' is not a whole number from 1 to " + std::to_string(kMaxThreads));
+    return count;
+}
+
+int defaultThreadCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxThreads)));
+}
+
 FileFormat formatOfPath(const std::string& path) {
     return endsWithPngExtension(path) ? FileFormat::png : FileFormat::raw;
 }
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
+    options.threads = defaultThreadCount();
     std::vector<std::string> paths;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -97,6 +112,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.keepTags = true;
         } else if (name == "--size") {
             options.rawSize = parseFrameSize(value());
+        } else if (name == "--threads") {
+            options.threads = parseThreadCount(value());
         } else if (name == "--module") {
             options.modulePath = value();
             if (options.modulePath->empty()) usageError("--module needs a path");
@@ -135,6 +152,9 @@ std::string usageText() {
            ")\n"
            "  --keep-tags     PNG output: write RGBA with the luma tag as alpha\n"
            "  --module PATH   filter module to load (default: crestdoubler.cpf beside the command)\n"
+           "  --threads N     raw input: enlarge with N filter instances side by side, 1 to " +
+           std::to_string(kMaxThreads) + " (default: one per core, here " + std::to_string(defaultThreadCount()) +
+           ")\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
            "\n"

@@ -8,29 +8,34 @@
 namespace crest::cli {
 
 RawFrameReader::RawFrameReader(const std::string& path, FrameSize size)
-    : path_(path), stream_(openInputFile(path)), frame_(size.width, size.height) {}
+    : path_(path), stream_(openInputFile(path)), size_(size) {}
 
 RawFrameReader::~RawFrameReader() {
     if (stream_ != stdin) std::fclose(stream_);
 }
 
 FrameBitmap* RawFrameReader::nextFrame() {
+    if (frame_ == nullptr) frame_ = std::make_unique<FrameBitmap>(size_.width, size_.height);
+    return readFrame(*frame_) ? frame_.get() : nullptr;
+}
+
+bool RawFrameReader::readFrame(FrameBitmap& frame) {
     // The bitmap is top-down without padding: the frame is one block of bytes.
-    const std::size_t frameBytes = frame_.contiguousBytes();
-    const std::size_t got = std::fread(frame_.contiguousPixels(), 1, frameBytes, stream_);
+    const std::size_t frameBytes = frame.contiguousBytes();
+    const std::size_t got = std::fread(frame.contiguousPixels(), 1, frameBytes, stream_);
     if (got == frameBytes) {
         ++framesRead_;
-        return &frame_;
+        return true;
     }
     const std::string name = describePath(path_, true);
     if (std::ferror(stream_)) throw CommandError("cannot read raw input " + name + ": " + systemReason(errno));
     if (got > 0)
         throw CommandError("raw input " + name + " ends in a partial frame: " + std::to_string(got) + " of " +
                            std::to_string(frameBytes) + " bytes after " + std::to_string(framesRead_) +
-                           " complete frames of " + std::to_string(frame_.width) + "x" +
-                           std::to_string(frame_.height) + " (is --size right?)");
+                           " complete frames of " + std::to_string(size_.width) + "x" +
+                           std::to_string(size_.height) + " (is --size right?)");
     if (framesRead_ == 0) throw CommandError("raw input " + name + " is empty: it holds no frame");
-    return nullptr;
+    return false;
 }
 
 RawFrameWriter::RawFrameWriter(std::string path) : path_(std::move(path)) {

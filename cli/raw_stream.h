@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "cli/frame_stream.h"
@@ -10,7 +11,8 @@
 
 namespace crest::cli {
 
-// Reads blue, green, red, unused pixels one frame at a time into one bitmap.
+// Reads blue, green, red, unused pixels one frame at a time, into its own
+// bitmap or into bitmaps the caller provides.
 class RawFrameReader final : public FrameReader {
 public:
     RawFrameReader(const std::string& path, FrameSize size);
@@ -19,10 +21,17 @@ public:
     // Throws when the stream ends inside a frame or holds no frame at all.
     FrameBitmap* nextFrame() override;
 
+    // Reads the next frame into a contiguous bitmap of frameSize(); false at
+    // the end of the input. Throws like nextFrame().
+    bool readFrame(FrameBitmap& frame);
+
+    FrameSize frameSize() const { return size_; }
+
 private:
     std::string path_;
     std::FILE* stream_;
-    FrameBitmap frame_;
+    FrameSize size_;
+    std::unique_ptr<FrameBitmap> frame_;
     std::int64_t framesRead_ = 0;
 };
 
