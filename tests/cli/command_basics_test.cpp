@@ -16,7 +16,7 @@ TEST_F(CommandBasicsTest, HelpDescribesEveryOption) {
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.out.rfind("Usage: crestdoubler [options] INPUT OUTPUT\n", 0), 0u) << result.out;
-        for (const char* option : {"--size", "--keep-tags", "--module", "--help", "--version"})
+        for (const char* option : {"--size", "--keep-tags", "--module", "--threads", "--help", "--version"})
             EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
 }
