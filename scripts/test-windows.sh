@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows module and command (preset win32, build-win32),
 # checks what the module imports and exports, runs the module-loading test
-# under wine, and checks that the Windows command enlarges raw frames to the
+# and the engine's unit tests under wine, and checks that the Windows command enlarges raw frames to the
 # very bytes the native command produces.
 #
 # Missing cross tools or wine: "SKIPPED: ..." and exit 0, except with CI=true,
@@ -37,7 +37,7 @@ NATIVE="${CRESTDOUBLER_NATIVE_CHECK_DIR:-$ROOT/build-native-check}"
 echo "== configure and build the win32 preset"
 logged "$WORK/win32-configure.log" cmake --preset win32 || fail "configuring build-win32"
 logged "$WORK/win32-build.log" cmake --build --preset win32 || fail "building build-win32"
-for file in crestdoubler.cpf crestdoubler.exe load_module_test.exe; do
+for file in crestdoubler.cpf crestdoubler.exe load_module_test.exe engine_tests.exe; do
   [ -f "$BUILD/$file" ] || fail "build-win32/$file was not built"
 done
 
@@ -66,8 +66,8 @@ i686-w64-mingw32-objdump -f "$BUILD/crestdoubler.cpf" | grep -q "file format pei
 echo "== wine prefix"
 logged "$WORK/wineboot.log" timeout 600 wineboot -i || fail "wineboot -i did not finish"
 
-echo "== module tests under wine"
-ctest --test-dir "$BUILD" --output-on-failure --timeout 300 || fail "the module tests failed under wine"
+echo "== module loading and engine unit tests under wine"
+ctest --test-dir "$BUILD" --output-on-failure --timeout 300 -j2 || fail "tests failed under wine"
 
 echo "== native reference build ($NATIVE)"
 build_native_reference "$NATIVE"
