@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the bench preset and times the engine against OpenCV's Lanczos-4 2x
+# resize on one thread, then prints engine/OpenCV ratios per size.
+# Extra arguments go to the benchmark binary (e.g. --benchmark_filter=1920).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2 --target enlarge_frame_bench
+
+out=build-bench/bench-results.json
+build-bench/enlarge_frame_bench --benchmark_out="$out" --benchmark_out_format=json \
+  --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
+
+opencv_lines=""
+if ! grep -q BM_OpenCvLanczos4 "$out"; then
+  # Built without OpenCV's C++ package: the Python binding is the yardstick.
+  opencv_lines=$(/usr/bin/python3 bench/opencv_lanczos.py 640x360 1280x720 1920x1080)
+  echo "$opencv_lines"
+fi
+
+OPENCV_LINES="$opencv_lines" /usr/bin/python3 - "$out" <<'PY'
+import json, os, re, sys
+runs = json.load(open(sys.argv[1]))["benchmarks"]
+median = {}
+for run in runs:
+    if run.get("aggregate_name") != "median":
+        continue
+    m = re.match(r"BM_(\w+?)_(\w+)/(\d+)/(\d+)", run["run_name"])
+    if m:
+        median[(m.group(1), m.group(2), f"{m.group(3)}x{m.group(4)}")] = run["real_time"]
+for line in os.environ.get("OPENCV_LINES", "").splitlines():
+    name, size, ms, _ = line.split()
+    median[("OpenCvLanczos4", "natural", size)] = float(ms)
+print("\nmedian real time, ms per frame; ratio = engine / OpenCV Lanczos-4 (one thread)")
+for (kind, content, size), ms in sorted(median.items(), key=lambda kv: (kv[0][0], kv[0][1], int(kv[0][2].split('x')[0]))):
+    if kind != "Enlarge":
+        continue
+    yard = median.get(("OpenCvLanczos4", "natural", size))
+    ratio = f"{ms / yard:.2f}" if yard else "n/a"
+    print(f"  {content:8s} {size:>9s}  engine {ms:8.1f}  opencv {yard or float('nan'):8.1f}  ratio {ratio}")
+PY
