@@ -45,7 +45,12 @@ void expectEngineFrames(const std::string& output, const std::vector<pictures::P
             << "frame " << i + 1;
 }
 
-std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+std::string quoted(const std::filesystem::path& path) {
+    std::string text = path.string();
+    text.insert(text.begin(), '\'');
+    text.push_back('\'');
+    return text;
+}
 
 class ThreadedStreamTest : public CommandTest, public ::testing::WithParamInterface<ThreadCase> {
 protected:
