@@ -6,58 +6,93 @@
 
 namespace crest {
 
+namespace {
+
+// The normal equations with their rows in pivot order: row i is the row the
+// elimination placed at position i. Swapping whole rows instead of indexing
+// through an order table lets every index be a constant, so the system lives
+// in registers; each row sees the same operations in the same order.
+struct NormalSystem {
+    double a[4][4];
+    float b[4];
+};
+
+template <int K>
+inline void swapRowTail(NormalSystem& s, int row) {
+    for (int c = K; c < 4; ++c) std::swap(s.a[K][c], s.a[row][c]);
+    std::swap(s.b[K], s.b[row]);
+}
+
+// Columns left of K are zero in rows K..3 and never read again, so only the
+// tails move.
+template <int K>
+inline void eliminateColumn(NormalSystem& s) {
+    int best = K;
+    double bestMagnitude = std::fabs(s.a[K][K]);
+    for (int i = K + 1; i < 4; ++i) {
+        const double magnitude = std::fabs(s.a[i][K]);
+        if (magnitude > bestMagnitude) {
+            bestMagnitude = magnitude;
+            best = i;
+        }
+    }
+    if constexpr (K + 1 < 4) if (best == K + 1) swapRowTail<K>(s, K + 1);
+    if constexpr (K + 2 < 4) if (best == K + 2) swapRowTail<K>(s, K + 2);
+    if constexpr (K + 3 < 4) if (best == K + 3) swapRowTail<K>(s, K + 3);
+
+    if (bestMagnitude < kSmallestPivot) {
+        // Nearly singular: direction K gets weight 0 and leaves the solve.
+        for (int c = K + 1; c < 4; ++c) s.a[K][c] = 0.0;
+        for (int r = 0; r < 4; ++r) s.a[r][K] = 0.0;
+        s.a[K][K] = 1.0;
+        s.b[K] = 0.0f;
+        return;
+    }
+
+    const double inverse = 1.0 / s.a[K][K];
+    for (int i = K + 1; i < 4; ++i) {
+        const double factor = inverse * s.a[i][K];
+        s.a[i][K] = 0.0;
+        for (int c = K + 1; c < 4; ++c) s.a[i][c] = s.a[i][c] - factor * s.a[K][c];
+        s.b[i] = static_cast<float>(static_cast<double>(s.b[i]) - factor * static_cast<double>(s.b[K]));
+    }
+    s.a[K][K] = 1.0;
+    for (int c = K + 1; c < 4; ++c) s.a[K][c] = inverse * s.a[K][c];
+    s.b[K] = static_cast<float>(static_cast<double>(s.b[K]) * inverse);
+}
+
+template <int K>
+inline void substituteColumn(NormalSystem& s) {
+    const double solved = s.b[K];
+    for (int i = K - 1; i >= 0; --i)
+        s.b[i] = static_cast<float>(static_cast<double>(s.b[i]) - solved * s.a[i][K]);
+}
+
+}  // namespace
+
 // Every unstored intermediate is a double and every stored value is rounded
 // to the type it is declared with; the build forbids contraction into fused
 // multiply-adds and x87 extended precision, so each frame is bit-exact on
-// every platform.
+// every platform. Partial pivoting, ties to the earliest row in pivot order.
 void solveEdgeWeights(const MomentRecord& window, float weights[4]) {
     const std::int32_t* w = window.word;
-    double a[4][4] = {
-        {double(w[0]), double(w[1]), double(w[2]), double(w[3])},
-        {double(w[1]), double(w[4]), double(w[5]), double(w[6])},
-        {double(w[2]), double(w[5]), double(w[7]), double(w[8])},
-        {double(w[3]), double(w[6]), double(w[8]), double(w[9])},
+    NormalSystem s = {
+        {
+            {double(w[0]), double(w[1]), double(w[2]), double(w[3])},
+            {double(w[1]), double(w[4]), double(w[5]), double(w[6])},
+            {double(w[2]), double(w[5]), double(w[7]), double(w[8])},
+            {double(w[3]), double(w[6]), double(w[8]), double(w[9])},
+        },
+        {float(w[10]), float(w[11]), float(w[12]), float(w[13])},
     };
-    float b[4] = {float(w[10]), float(w[11]), float(w[12]), float(w[13])};
-    int order[4] = {0, 1, 2, 3};  // rows never move; only their order does
-
-    for (int k = 0; k < 4; ++k) {
-        int best = k;
-        for (int i = k + 1; i < 4; ++i)
-            if (std::fabs(a[order[i]][k]) > std::fabs(a[order[best]][k])) best = i;
-        std::swap(order[k], order[best]);
-        const int p = order[k];
-
-        if (std::fabs(a[p][k]) < kSmallestPivot) {
-            // Nearly singular: direction k gets weight 0 and leaves the solve.
-            for (int c = k + 1; c < 4; ++c) a[p][c] = 0.0;
-            for (int r = 0; r < 4; ++r) a[r][k] = 0.0;
-            a[p][k] = 1.0;
-            b[p] = 0.0f;
-            continue;
-        }
-
-        const double inverse = 1.0 / a[p][k];
-        for (int i = k + 1; i < 4; ++i) {
-            const int r = order[i];
-            const double factor = inverse * a[r][k];
-            a[r][k] = 0.0;
-            for (int c = k + 1; c < 4; ++c) a[r][c] = a[r][c] - factor * a[p][c];
-            b[r] = static_cast<float>(static_cast<double>(b[r]) - factor * static_cast<double>(b[p]));
-        }
-        a[p][k] = 1.0;
-        for (int c = k + 1; c < 4; ++c) a[p][c] = inverse * a[p][c];
-        b[p] = static_cast<float>(static_cast<double>(b[p]) * inverse);
-    }
-
-    for (int k = 3; k >= 1; --k) {
-        const double solved = b[order[k]];
-        for (int i = k - 1; i >= 0; --i) {
-            const int r = order[i];
-            b[r] = static_cast<float>(static_cast<double>(b[r]) - solved * a[r][k]);
-        }
-    }
-    for (int j = 0; j < 4; ++j) weights[j] = b[order[j]];
+    eliminateColumn<0>(s);
+    eliminateColumn<1>(s);
+    eliminateColumn<2>(s);
+    eliminateColumn<3>(s);
+    substituteColumn<3>(s);
+    substituteColumn<2>(s);
+    substituteColumn<1>(s);
+    for (int j = 0; j < 4; ++j) weights[j] = s.b[j];
 }
 
 std::uint32_t channelToByte(float value) {
