@@ -48,8 +48,9 @@ write_frames "$NATIVE/write_test_frames" "$WORK/frames"
 
 echo "== native and 32-bit commands on the same raw frames"
 run_reference() { "$NATIVE/crestdoubler" --size "$1" "$2" "$3"; }
-run_candidate() { timeout 300 "$BUILD/crestdoubler" --size "$1" "$2" "$3"; }
+run_candidate() { timeout 300 "$BUILD/crestdoubler" --size "$1" "${@:4}" "$2" "$3"; }
 compare_outputs "$WORK/frames" m32
+compare_threaded "$WORK/frames" m32 stream_64x45 64x45 3
 
 echo "$((COMPARED - MISMATCHED)) passed, $MISMATCHED failed"
 if [ "$MISMATCHED" -ne 0 ] || [ "$COMPARED" -eq 0 ]; then

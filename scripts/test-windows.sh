@@ -76,8 +76,11 @@ write_frames "$NATIVE/write_test_frames" "$WORK/frames"
 echo "== native and Windows commands on the same raw frames"
 run_reference() { "$NATIVE/crestdoubler" --size "$1" "$2" "$3"; }
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-run_candidate() { timeout 300 wine "$BUILD/crestdoubler.exe" --size "$1" "$(windows_path "$2")" "$(windows_path "$3")"; }
+run_candidate() {
+  timeout 300 wine "$BUILD/crestdoubler.exe" --size "$1" "${@:4}" "$(windows_path "$2")" "$(windows_path "$3")"
+}
 compare_outputs "$WORK/frames" windows
+compare_threaded "$WORK/frames" windows stream_64x45 64x45 3
 
 echo "$((COMPARED - MISMATCHED)) passed, $MISMATCHED failed"
 if [ "$MISMATCHED" -ne 0 ] || [ "$COMPARED" -eq 0 ]; then

@@ -46,7 +46,8 @@ write_frames() {
 
 # compare_outputs FRAMES LABEL: enlarges every listed frame file with
 # run_reference and run_candidate (defined by the caller, called as
-# run_X SIZE INPUT OUTPUT) and demands the same exit status and the same bytes.
+# run_X SIZE INPUT OUTPUT [OPTION...]) and demands the same exit status and
+# the same bytes.
 # Sets COMPARED and MISMATCHED.
 compare_outputs() {
   local frames=$1 label=$2 name width height
@@ -78,4 +79,24 @@ compare_outputs() {
       echo "  $name ($size): identical"
     fi
   done <"$frames/frames.txt"
+}
+
+# compare_threaded FRAMES LABEL NAME SIZE THREADS: after compare_outputs, the
+# candidate enlarges the stream NAME again with THREADS instances at once; the
+# frames must still be the native command's. Updates COMPARED and MISMATCHED.
+compare_threaded() {
+  local frames=$1 label=$2 name=$3 size=$4 threads=$5 status=0
+  local output="$frames/$label/$name-threads$threads.raw"
+  run_candidate "$size" "$frames/$name.raw" "$output" --threads "$threads" >"$output.log" 2>&1 || status=$?
+  COMPARED=$((COMPARED + 1))
+  if [ "$status" -ne 0 ]; then
+    echo "  $name ($size, $threads threads): the $label command failed (status $status):"
+    sed 's/^/    /' "$output.log"
+    MISMATCHED=$((MISMATCHED + 1))
+  elif ! cmp -s "$frames/reference/$name.raw" "$output"; then
+    echo "  $name ($size, $threads threads): $label output differs from native"
+    MISMATCHED=$((MISMATCHED + 1))
+  else
+    echo "  $name ($size, $threads threads): identical"
+  fi
 }
