@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "engine/edge_estimate.h"
+#include "engine/interior_walker.h"
 #include "engine/tagged_pixel.h"
 #include "engine/window_pyramid.h"
 
@@ -33,10 +34,13 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
     const std::int32_t interiorEndX = state.innerWidth - 16;
     const std::int32_t interiorEndY = state.innerHeight - 16;
 
+    InteriorWalker walker(state);
+    MomentRecord window;
     std::int32_t firstColumn = startX;
     for (std::int32_t y = startY; y < endY; y += rowStep) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
         const bool interiorRow = y >= 16 && y < interiorEndY;
+        const CellIndex rowCell = cellIndexOf(0, y, state.halfWidth);
         for (std::int32_t x = firstColumn; x < endX; x += 2) {
             std::uint8_t* target = row + 4 * static_cast<std::ptrdiff_t>(x);
             const TaggedPixel n0 = loadPixel(target + neighbors.offset[0]);
@@ -49,15 +53,20 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
                 storePixel(target, smoothFill(n0, n1, n2, n3));
                 continue;
             }
-            const CellIndex cell = cellIndexOf(x, y, state.halfWidth);
-            const PackedCoord packed = packedCoordOf(x, y);
-            const MomentRecord* window = interiorRow && x >= 16 && x < interiorEndX
-                                             ? interiorWindowSum(state, cell, packed)
-                                             : clampedLevelRecord(state, cell, packed, kWindowLevel);
-            storePixel(target, estimateEdgePixel(*window, n0, n1, n2, n3));
+            const CellIndex cell = rowCell + (x >> 1);
+            if (interiorRow && x >= 16 && x < interiorEndX) {
+                walker.windowSum(window, cell, target, x & 1);
+                storePixel(target, estimateEdgePixel(window, n0, n1, n2, n3));
+                continue;
+            }
+            walker.storeCursor();
+            const MomentRecord* border = clampedLevelRecord(state, cell, packedCoordOf(x, y), kWindowLevel);
+            walker.loadCursor();
+            storePixel(target, estimateEdgePixel(*border, n0, n1, n2, n3));
         }
         if (axial) firstColumn = 3 - firstColumn;
     }
+    walker.storeCursor();
 }
 
 }  // namespace crest

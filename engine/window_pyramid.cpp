@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "engine/interior_walker.h"
 #include "engine/tagged_pixel.h"
 
 namespace crest {
@@ -33,6 +34,8 @@ std::int32_t clampCoordinate(std::int32_t t, std::int32_t limit) {
 
 }  // namespace
 
+MomentRecord* takeRecordFromNextBlock(EnlargerState& state) { return state.takeFromNextBlock(); }
+
 MomentRecord* computeSampleRecord(EnlargerState& state, std::int32_t u, std::int32_t v) {
     const std::uint8_t* sample =
         state.origin + static_cast<std::ptrdiff_t>(v) * state.pitch + 4 * static_cast<std::ptrdiff_t>(u);
@@ -40,26 +43,9 @@ MomentRecord* computeSampleRecord(EnlargerState& state, std::int32_t u, std::int
     const std::int32_t n1 = static_cast<std::int32_t>(lumaTag(loadPixel(sample + state.trainOffset[1])));
     const std::int32_t n2 = static_cast<std::int32_t>(lumaTag(loadPixel(sample + state.trainOffset[2])));
     const std::int32_t n3 = static_cast<std::int32_t>(lumaTag(loadPixel(sample + state.trainOffset[3])));
-    const std::int32_t lo = std::min(std::min(n0, n1), std::min(n2, n3));
-    const std::int32_t hi = std::max(std::max(n0, n1), std::max(n2, n3));
-    const std::int32_t c = std::clamp(static_cast<std::int32_t>(lumaTag(loadPixel(sample))), lo, hi);
-
+    const std::int32_t centre = static_cast<std::int32_t>(lumaTag(loadPixel(sample)));
     MomentRecord* record = state.takeRecord();
-    std::int32_t* w = record->word;
-    w[0] = n0 * n0;
-    w[1] = n1 * n0;
-    w[2] = n2 * n0;
-    w[3] = n3 * n0;
-    w[4] = n1 * n1;
-    w[5] = n2 * n1;
-    w[6] = n3 * n1;
-    w[7] = n2 * n2;
-    w[8] = n3 * n2;
-    w[9] = n3 * n3;
-    w[10] = c * n0;
-    w[11] = c * n1;
-    w[12] = c * n2;
-    w[13] = c * n3;
+    fillSampleRecord(*record, n0, n1, n2, n3, centre);
     return record;
 }
 
@@ -83,23 +69,12 @@ MomentRecord* levelOneRecord(EnlargerState& state, CellIndex cell, PackedCoord p
 }
 
 MomentRecord* interiorWindowSum(EnlargerState& state, CellIndex cell, PackedCoord packed) {
-    MomentRecord* quarter[4];
-    for (int j = 0; j < 4; ++j) {
-        const CellIndex nodeCell = cell + state.levelStep[2][j];
-        MomentRecord*& entry = state.levelCache[2].entries[nodeCell];
-        if (entry == nullptr) {
-            MomentRecord* record = state.takeRecord();
-            entry = record;
-            const PackedCoord nodePacked = packedAdd(packed, scaledStep(state.dirPacked[j], 2));
-            MomentRecord* child[4];
-            for (int k = 0; k < 4; ++k)
-                child[k] = levelOneRecord(state, nodeCell + state.levelStep[1][k],
-                                          packedAdd(nodePacked, scaledStep(state.dirPacked[k], 1)));
-            sumFourRecords(*record, *child[0], *child[1], *child[2], *child[3]);
-        }
-        quarter[j] = entry;
-    }
-    sumFourRecords(state.windowSum, *quarter[0], *quarter[1], *quarter[2], *quarter[3]);
+    const std::int32_t u = unpackU(packed);
+    const std::uint8_t* target =
+        state.origin + static_cast<std::ptrdiff_t>(unpackV(packed)) * state.pitch + 4 * static_cast<std::ptrdiff_t>(u);
+    InteriorWalker walker(state);
+    walker.windowSum(state.windowSum, cell, target, (u + 2) & 1);
+    walker.storeCursor();
     return &state.windowSum;
 }
 
