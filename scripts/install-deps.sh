@@ -3,4 +3,4 @@
 # make: the default preset generates Makefiles.
 set -euo pipefail
 apt-get update
-apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config ninja-build
+apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config ninja-build clang-14 libclang-rt-14-dev
