@@ -39,6 +39,34 @@ public:
             sampleStep_[1][j] = state.levelStep[0][j] + (movesColumn ? 1 : 0);
         }
         loadCursor();
+        // The lowest and highest rows each level's window nodes occupy, and
+        // the furthest cell to the right: the front a pass moves into.
+        for (int level = 0; level < EnlargerState::kLevelCount; ++level) {
+            std::int32_t lowest = 0, highest = 0, right = 0;
+            for (int n = 0; n < 64; ++n) {
+                std::int32_t dx = 0, dy = 0;
+                for (int k = 2, digits = n; k >= level; --k, digits >>= 2) {
+                    const PackedCoord d = state.dirPacked[digits & 3];
+                    dx += static_cast<std::int16_t>(static_cast<std::uint32_t>(d) & 0xFFFFu) << k;
+                    dy += (d >> 16) << k;
+                }
+                lowest = dy < lowest ? dy : lowest;
+                highest = dy > highest ? dy : highest;
+                right = dx > right ? dx : right;
+            }
+            frontRows_[level] = highest - lowest;
+            frontFirst_[level] = lowest * state.halfWidth + (right >> 1) + 2;
+        }
+        halfWidth_ = state.halfWidth;
+    }
+
+    // Asks for the cache lines a target `ahead` cells to the right will read
+    // first, so that their misses overlap with the work on this one.
+    inline void prefetchFront(CellIndex cell, std::int32_t ahead) const {
+        for (int level = 0; level < EnlargerState::kLevelCount; ++level) {
+            const MomentRecord* const* first = cache_[level] + cell + ahead + frontFirst_[level];
+            __builtin_prefetch(first + static_cast<std::ptrdiff_t>(frontRows_[level]) * halfWidth_);
+        }
     }
 
     // Writes the pool cursor back; call before the state's own functions run.
@@ -121,6 +149,9 @@ private:
     std::ptrdiff_t offset_[4];
     std::int32_t nodeStep_[EnlargerState::kLevelCount][4];  // [0] unused: see sampleStep_
     std::int32_t sampleStep_[2][4];
+    std::int32_t frontFirst_[EnlargerState::kLevelCount];
+    std::int32_t frontRows_[EnlargerState::kLevelCount];
+    std::int32_t halfWidth_;
 };
 
 }  // namespace crest

@@ -55,6 +55,7 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
             }
             const CellIndex cell = rowCell + (x >> 1);
             if (interiorRow && x >= 16 && x < interiorEndX) {
+                walker.prefetchFront(cell, 8);
                 walker.windowSum(window, cell, target, x & 1);
                 storePixel(target, estimateEdgePixel(window, n0, n1, n2, n3));
                 continue;
