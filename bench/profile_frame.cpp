@@ -1,5 +1,6 @@
 // Enlarges one generated picture a few times, for profilers:
-//   profile_frame [natural|flat|noise] [width] [height] [frames]
+//   profile_frame [natural|flat|noise] [width] [height] [frames] [source.raw]
+// With a fifth argument it also writes the source as a raw BGRA frame.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,12 @@ int main(int argc, char** argv) {
     crest::FrameBitmap source(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) source.set(x, y, picture.at(x, y) | 0xFF000000u);
+    if (argc > 5) {
+        std::FILE* raw = std::fopen(argv[5], "wb");
+        if (raw == nullptr) return 2;
+        for (int y = 0; y < height; ++y) std::fwrite(source.row(y), 4, static_cast<std::size_t>(width), raw);
+        std::fclose(raw);
+    }
     crest::FrameBitmap destination(2 * width, 2 * height);
     crest::EnlargerState state;
     const crest::FilterCallContext context{nullptr, &state, &destination, &source};
