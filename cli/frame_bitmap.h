@@ -1,6 +1,7 @@
 // The command's own HostBitmap: a frame of 32-bit pixels in memory.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,13 +32,20 @@ public:
         return 0;
     }
 
+    // Clipped to the bitmap once, then filled a row at a time.
     void fillRectangle(std::int32_t left, std::int32_t top, std::int32_t fillWidth, std::int32_t fillHeight,
                        std::uint32_t value) override {
         ++fills_;
-        for (std::int32_t y = top; y < top + fillHeight; ++y) {
-            if (y < 0 || y >= height) continue;
-            for (std::int32_t x = left; x < left + fillWidth; ++x)
-                if (x >= 0 && x < width) set(x, y, value);
+        const std::int64_t x0 = std::max<std::int64_t>(left, 0);
+        const std::int64_t y0 = std::max<std::int64_t>(top, 0);
+        const std::int64_t x1 = std::min<std::int64_t>(std::int64_t{left} + fillWidth, width);
+        const std::int64_t y1 = std::min<std::int64_t>(std::int64_t{top} + fillHeight, height);
+        if (x0 >= x1 || y0 >= y1) return;
+        std::uint8_t rowPattern[4];
+        std::memcpy(rowPattern, &value, sizeof value);
+        for (std::int64_t y = y0; y < y1; ++y) {
+            std::uint8_t* pixel = address(static_cast<std::int32_t>(x0), static_cast<std::int32_t>(y));
+            for (std::int64_t x = x0; x < x1; ++x, pixel += 4) std::memcpy(pixel, rowPattern, 4);
         }
     }
 
