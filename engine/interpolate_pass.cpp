@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "engine/edge_estimate.h"
+#include "engine/flat_targets.h"
 #include "engine/interior_walker.h"
 #include "engine/tagged_pixel.h"
 #include "engine/window_pyramid.h"
@@ -23,51 +24,134 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors) {
     }
 }
 
-void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
-                     std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
-                     bool axial) {
-    setPassDirections(state, neighbors);
-    // Without at least two inner rows and columns the border clamp has nowhere
-    // to land, so such small frames are smooth-filled throughout.
-    const bool canEstimate = state.innerWidth >= 2 && state.innerHeight >= 2;
-    const std::int32_t rowStep = axial ? 1 : 2;
-    const std::int32_t interiorEndX = state.innerWidth - 16;
-    const std::int32_t interiorEndY = state.innerHeight - 16;
+namespace {
 
-    InteriorWalker walker(state);
+// The targets of one pass, visited row by row. Active targets take pool
+// records in the order they are estimated, so they must be estimated in
+// traversal order; flat ones take none and may be written in any order.
+class PassVisitor {
+public:
+    // `window` lives outside so that handing it to the estimate does not let
+    // the visitor's own fields escape from registers.
+    PassVisitor(EnlargerState& state, const NeighborSet& neighbors, MomentRecord& window)
+        : state_(state),
+          neighbors_(neighbors),
+          walker_(state),
+          window_(window),
+          // Without at least two inner rows and columns the border clamp has
+          // nowhere to land, so such small frames are smooth-filled throughout.
+          canEstimate_(state.innerWidth >= 2 && state.innerHeight >= 2),
+          interiorEndX_(state.innerWidth - 16),
+          interiorEndY_(state.innerHeight - 16) {}
+
+    void beginRow(std::int32_t y) {
+        y_ = y;
+        interiorRow_ = y >= 16 && y < interiorEndY_;
+        rowCell_ = cellIndexOf(0, y, state_.halfWidth);
+    }
+
+    void visit(std::uint8_t* target, std::int32_t x) {
+        const TaggedPixel n0 = loadPixel(target + neighbors_.offset[0]);
+        const TaggedPixel n1 = loadPixel(target + neighbors_.offset[1]);
+        const TaggedPixel n2 = loadPixel(target + neighbors_.offset[2]);
+        const TaggedPixel n3 = loadPixel(target + neighbors_.offset[3]);
+        const std::int32_t activity = tagActivity(static_cast<std::int32_t>(lumaTag(n0)), static_cast<std::int32_t>(lumaTag(n1)),
+                                                  static_cast<std::int32_t>(lumaTag(n2)), static_cast<std::int32_t>(lumaTag(n3)));
+        if (activity < kActivityThreshold || !canEstimate_) {
+            storePixel(target, smoothFill(n0, n1, n2, n3));
+            return;
+        }
+        estimate(target, x, n0, n1, n2, n3);
+    }
+
+#if defined(CREST_FLAT_TARGETS_SSE2)
+    // Targets x, x + 2, x + 4 and x + 6: the same results as four visits.
+    void visitFour(std::uint8_t* target, std::int32_t x) {
+        __m128i n[4];
+        for (int j = 0; j < 4; ++j) n[j] = four::loadEveryOtherPixel(target + neighbors_.offset[j]);
+        const int active = canEstimate_ ? four::activeLanes(n, kActivityThreshold) : 0;
+        const __m128i fill = four::smoothFillFour(n);
+        if (active == 0) {
+            four::storeEveryOtherPixel(target, fill);
+            return;
+        }
+        for (int k = 0; k < 4; ++k) {
+            std::uint8_t* lanePixel = target + 8 * k;
+            if ((active >> k & 1) == 0) {
+                four::storePixelLane(lanePixel, fill, k);
+                continue;
+            }
+            estimate(lanePixel, x + 2 * k, four::lane(n[0], k), four::lane(n[1], k), four::lane(n[2], k),
+                     four::lane(n[3], k));
+        }
+    }
+#endif
+
+    void finish() { walker_.storeCursor(); }
+
+private:
+    void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
+                  TaggedPixel n3) {
+        const CellIndex cell = rowCell_ + (x >> 1);
+        if (interiorRow_ && x >= 16 && x < interiorEndX_) {
+            walker_.prefetchFront(cell, 8);
+            walker_.windowSum(window_, cell, target, x & 1);
+            storePixel(target, estimateEdgePixel(window_, n0, n1, n2, n3));
+            return;
+        }
+        walker_.storeCursor();
+        const MomentRecord* border = clampedLevelRecord(state_, cell, packedCoordOf(x, y_), kWindowLevel);
+        walker_.loadCursor();
+        storePixel(target, estimateEdgePixel(*border, n0, n1, n2, n3));
+    }
+
+    EnlargerState& state_;
+    const NeighborSet neighbors_;
+    InteriorWalker walker_;
+    MomentRecord& window_;
+    const bool canEstimate_;
+    const std::int32_t interiorEndX_;
+    const std::int32_t interiorEndY_;
+    std::int32_t y_ = 0;
+    bool interiorRow_ = false;
+    CellIndex rowCell_ = 0;
+};
+
+void runPass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX, std::int32_t startY,
+             std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors, bool axial, bool groupsOfFour) {
+    setPassDirections(state, neighbors);
+    const std::int32_t rowStep = axial ? 1 : 2;
     MomentRecord window;
+    PassVisitor visitor(state, neighbors, window);
     std::int32_t firstColumn = startX;
     for (std::int32_t y = startY; y < endY; y += rowStep) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
-        const bool interiorRow = y >= 16 && y < interiorEndY;
-        const CellIndex rowCell = cellIndexOf(0, y, state.halfWidth);
-        for (std::int32_t x = firstColumn; x < endX; x += 2) {
-            std::uint8_t* target = row + 4 * static_cast<std::ptrdiff_t>(x);
-            const TaggedPixel n0 = loadPixel(target + neighbors.offset[0]);
-            const TaggedPixel n1 = loadPixel(target + neighbors.offset[1]);
-            const TaggedPixel n2 = loadPixel(target + neighbors.offset[2]);
-            const TaggedPixel n3 = loadPixel(target + neighbors.offset[3]);
-            const std::int32_t activity = tagActivity(static_cast<std::int32_t>(lumaTag(n0)), static_cast<std::int32_t>(lumaTag(n1)),
-                                                      static_cast<std::int32_t>(lumaTag(n2)), static_cast<std::int32_t>(lumaTag(n3)));
-            if (activity < kActivityThreshold || !canEstimate) {
-                storePixel(target, smoothFill(n0, n1, n2, n3));
-                continue;
-            }
-            const CellIndex cell = rowCell + (x >> 1);
-            if (interiorRow && x >= 16 && x < interiorEndX) {
-                walker.prefetchFront(cell, 8);
-                walker.windowSum(window, cell, target, x & 1);
-                storePixel(target, estimateEdgePixel(window, n0, n1, n2, n3));
-                continue;
-            }
-            walker.storeCursor();
-            const MomentRecord* border = clampedLevelRecord(state, cell, packedCoordOf(x, y), kWindowLevel);
-            walker.loadCursor();
-            storePixel(target, estimateEdgePixel(*border, n0, n1, n2, n3));
-        }
+        visitor.beginRow(y);
+        std::int32_t x = firstColumn;
+#if defined(CREST_FLAT_TARGETS_SSE2)
+        if (groupsOfFour)
+            for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
+#else
+        (void)groupsOfFour;
+#endif
+        for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         if (axial) firstColumn = 3 - firstColumn;
     }
-    walker.storeCursor();
+    visitor.finish();
+}
+
+}  // namespace
+
+void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
+                     std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
+                     bool axial) {
+    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, true);
+}
+
+void interpolatePassOneByOne(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
+                             std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
+                             bool axial) {
+    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, false);
 }
 
 }  // namespace crest

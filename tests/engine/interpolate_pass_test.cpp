@@ -5,6 +5,7 @@
 
 #include "cli/frame_bitmap.h"
 #include "engine/enlarger.h"
+#include "tests/support/picture_generator.h"
 
 namespace crest {
 namespace {
@@ -104,6 +105,64 @@ TEST(Traversal, EmptyRangesWriteNothingAndAxialStartStillAlternates) {
     // still starts at column 1.
     const std::set<std::pair<int, int>> expected = {{1, 2}, {1, 4}, {1, 6}};
     EXPECT_EQ(visitedTargets(10, 8, true, 2, 1, 2, 7), expected);
+}
+
+// Random colours. Tags either mostly near one level with occasional jumps,
+// so that groups of four targets come flat, active and mixed, or drawn from
+// values whose quadruples often land on the threshold (0, 16, 16, 32 gives
+// exactly 2048) or just below it (0, 0, 21, 24 gives 2043).
+void fillMixedTags(FrameBitmap& frame, std::uint64_t seed, bool nearThreshold) {
+    static const std::uint32_t kThresholdTags[] = {0, 16, 21, 24, 32};
+    pictures::Random random(seed);
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x) {
+            const std::uint32_t tag = nearThreshold            ? kThresholdTags[random.below(5)]
+                                      : random.below(4) == 0 ? random.below(256)
+                                                             : 100 + random.below(9);
+            frame.set(x, y, static_cast<std::uint32_t>(random.next()) % 0x01000000u | tag << 24);
+        }
+}
+
+// Runs one pass on the frame with a fresh state; returns the records taken.
+std::int64_t runOnePass(FrameBitmap& frame, bool axial, bool oneByOne) {
+    EnlargerState state;
+    auto* base = static_cast<std::uint8_t*>(frame.pixels);
+    prepareFrameState(state, base, frame.width, frame.height, frame.pitch);
+    const NeighborSet neighbors = axial ? axialNeighbors(frame.pitch) : diagonalNeighbors(frame.pitch);
+    const std::int32_t startX = axial ? 2 : 1;
+    if (oneByOne)
+        interpolatePassOneByOne(state, base, frame.pitch, startX, 1, frame.width - 1, frame.height - 1, neighbors, axial);
+    else
+        interpolatePass(state, base, frame.pitch, startX, 1, frame.width - 1, frame.height - 1, neighbors, axial);
+    if (state.currentBlock == state.blockList) return 0;
+    std::int64_t blocks = 0;
+    for (const MomentBlock* block = state.blockList->next; block != state.currentBlock; block = block->next) ++blocks;
+    return blocks * MomentBlock::kRecords + state.blockUsed;
+}
+
+// Rows of every length modulo the group of four, frames too small to
+// estimate in, and frames with an interior.
+TEST(GroupedTargets, MatchTheOneByOnePassBitForBit) {
+    int mixedSizes = 0;
+    for (int width = 4; width <= 90; width += width < 30 ? 2 : 14)
+        for (int height : {4, 6, 10, 40, 52}) {
+            for (int variant = 0; variant < 4; ++variant) {
+                const bool axial = variant % 2 == 1;
+                const std::uint64_t seed = static_cast<std::uint64_t>(width * 1000 + height * 4 + variant);
+                FrameBitmap grouped(width, height), single(width, height, 8);
+                fillMixedTags(grouped, seed, variant >= 2);
+                fillMixedTags(single, seed, variant >= 2);
+                const std::int64_t groupedRecords = runOnePass(grouped, axial, false);
+                const std::int64_t singleRecords = runOnePass(single, axial, true);
+                EXPECT_EQ(groupedRecords, singleRecords) << width << "x" << height << (axial ? " axial" : " diagonal");
+                if (groupedRecords > 0) ++mixedSizes;
+                for (int y = 0; y < height; ++y)
+                    for (int x = 0; x < width; ++x)
+                        ASSERT_EQ(grouped.get(x, y), single.get(x, y))
+                            << width << "x" << height << (axial ? " axial" : " diagonal") << " pixel " << x << "," << y;
+            }
+        }
+    EXPECT_GT(mixedSizes, 20) << "the frames must have active targets";
 }
 
 TEST(PassDirections, TablesFollowTheNeighbourSet) {

@@ -1,0 +1,83 @@
+// Four targets of a pass row at once: neighbour gathering, the activity test
+// and the smooth fill, with SSE2. The targets of a row are every second
+// pixel, so four of them span seven pixels.
+#pragma once
+
+#if defined(__SSE2__)
+#define CREST_FLAT_TARGETS_SSE2 1
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+namespace crest::four {
+
+// Lanes 0..3: the pixels at `first` + 0, 2, 4 and 6 pixels. Reads pixels
+// 0..6 only, so a group ending at the row's last target stays in the row.
+inline __m128i loadEveryOtherPixel(const std::uint8_t* first) {
+    const __m128 low = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first)));
+    const __m128 high = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first + 12)));
+    // low holds pixels 0..3, high pixels 3..6.
+    return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+inline std::uint32_t lane(__m128i v, int k) {
+    switch (k) {
+        case 0: return static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+        case 1: return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 1)));
+        case 2: return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 2)));
+        default: return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 3)));
+    }
+}
+
+inline void storePixelLane(std::uint8_t* address, __m128i v, int k) {
+    const std::int32_t pixel = static_cast<std::int32_t>(lane(v, k));
+    __builtin_memcpy(address, &pixel, sizeof pixel);
+}
+
+// Writes lanes 0..3 to `first` + 0, 2, 4 and 6 pixels; the pixels between
+// them keep their values.
+inline void storeEveryOtherPixel(std::uint8_t* first, __m128i v) {
+    for (int k = 0; k < 4; ++k) storePixelLane(first + 8 * k, v, k);
+}
+
+// Bit k set when target k is active: 4 sum(t^2) - (sum t)^2 >= threshold,
+// as tagActivity. Tags are below 256 and sums below 1021, so the 16-bit
+// multiply-adds (high halves zero) give the exact 32-bit products.
+inline int activeLanes(const __m128i n[4], std::int32_t threshold) {
+    const __m128i t0 = _mm_srli_epi32(n[0], 24), t1 = _mm_srli_epi32(n[1], 24);
+    const __m128i t2 = _mm_srli_epi32(n[2], 24), t3 = _mm_srli_epi32(n[3], 24);
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(t0, t1), _mm_add_epi32(t2, t3));
+    const __m128i squares = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(t0, t0), _mm_madd_epi16(t1, t1)),
+                                          _mm_add_epi32(_mm_madd_epi16(t2, t2), _mm_madd_epi16(t3, t3)));
+    const __m128i activity = _mm_sub_epi32(_mm_slli_epi32(squares, 2), _mm_madd_epi16(sum, sum));
+    const __m128i active = _mm_cmpgt_epi32(activity, _mm_set1_epi32(threshold - 1));
+    return _mm_movemask_ps(_mm_castsi128_ps(active));
+}
+
+// averagePixels lane by lane.
+inline __m128i averageFour(__m128i a, __m128i b) {
+    const __m128i half = _mm_and_si128(_mm_srli_epi32(_mm_xor_si128(a, b), 1), _mm_set1_epi32(0x7F7F7F7F));
+    return _mm_add_epi32(_mm_and_si128(a, b), half);
+}
+
+// tagPixel lane by lane: 29 B + 77 R from one multiply-add of the pixel's
+// blue and red halves, 150 G + 128 from another.
+inline __m128i tagFour(__m128i pixel) {
+    const __m128i blueRed = _mm_and_si128(pixel, _mm_set1_epi32(0x00FF00FF));
+    const __m128i greenOne = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(pixel, 8), _mm_set1_epi32(0xFF)),
+                                          _mm_set1_epi32(0x10000));
+    const __m128i luma = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((77 << 16) | 29)),
+                                                      _mm_madd_epi16(greenOne, _mm_set1_epi32((128 << 16) | 150))),
+                                        8);
+    return _mm_or_si128(_mm_and_si128(pixel, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(luma, 24));
+}
+
+// smoothFill lane by lane.
+inline __m128i smoothFillFour(const __m128i n[4]) {
+    return tagFour(averageFour(averageFour(n[0], n[1]), averageFour(n[2], n[3])));
+}
+
+}  // namespace crest::four
+
+#endif
