@@ -20,10 +20,10 @@ void freeCacheStorage(LevelCache& cache) noexcept {
     cache.capacity = 0;
 }
 
-// Resizes to exactly entryCount null entries, keeping storage that is large
-// enough. New storage is allocated before the old is freed, so a failure
-// leaves the cache as it was.
-void resizeCache(LevelCache& cache, std::int32_t entryCount) {
+// Resizes to exactly entryCount entries, keeping storage that is large
+// enough; the entries' values are left as they are. New storage is allocated
+// before the old is freed, so a failure leaves the cache as it was.
+void sizeCache(LevelCache& cache, std::int32_t entryCount) {
     if (entryCount > cache.capacity) {
         auto* entries = static_cast<MomentRecord**>(
             allocateOrThrow(*cache.allocator, sizeof(MomentRecord*) * static_cast<std::size_t>(entryCount)));
@@ -32,6 +32,11 @@ void resizeCache(LevelCache& cache, std::int32_t entryCount) {
         cache.capacity = entryCount;
     }
     cache.length = entryCount;
+}
+
+// Resizes to exactly entryCount null entries.
+void resizeCache(LevelCache& cache, std::int32_t entryCount) {
+    sizeCache(cache, entryCount);
     std::fill_n(cache.entries, cache.length, nullptr);
 }
 
@@ -139,6 +144,10 @@ void EnlargerState::releaseBlocks() {
 
 void EnlargerState::prepareCaches(std::int32_t entryCount) {
     for (LevelCache& cache : levelCache) resizeCache(cache, entryCount);
+}
+
+void EnlargerState::sizeCachesUncleared(std::int32_t entryCount) {
+    for (LevelCache& cache : levelCache) sizeCache(cache, entryCount);
 }
 
 void EnlargerState::clearCaches() {

@@ -52,6 +52,8 @@ public:
     void releaseBlocks();
 
     void prepareCaches(std::int32_t entryCount);
+    // prepareCaches without the nulling: for a pass that clears as it goes.
+    void sizeCachesUncleared(std::int32_t entryCount);
     void clearCaches();
     void releaseCaches();
 

@@ -57,16 +57,21 @@ void fillSideColumns(const PixelGrid& grid, std::int32_t width, std::int32_t hei
     }
 }
 
-}  // namespace
-
-void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width, std::int32_t height,
-                       std::int32_t pitch) {
+void prepareFrameGeometry(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width,
+                          std::int32_t height, std::int32_t pitch) {
     state.halfWidth = width >> 1;
     state.pitch = pitch;
     state.innerWidth = width - 4;
     state.innerHeight = height - 4;
     state.origin = PixelGrid{destinationPixels, pitch}.at(2, 2);
     state.rewindPool();
+}
+
+}  // namespace
+
+void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width, std::int32_t height,
+                       std::int32_t pitch) {
+    prepareFrameGeometry(state, destinationPixels, width, height, pitch);
     state.prepareCaches((height * width) >> 1);
 }
 
@@ -102,17 +107,20 @@ std::int32_t enlargeFrame(EnlargerState& state, const FilterCallContext& context
     const std::int32_t pitch = destination.pitch;
 
     try {
-        prepareFrameState(state, destination.base, width, height, pitch);
+        // The passes null each cache row just before they reach it.
+        prepareFrameGeometry(state, destination.base, width, height, pitch);
+        state.sizeCachesUncleared((height * width) >> 1);
 
         seedLattice(destination, source, sourceBitmap.width, sourceBitmap.height);
         fillRowPair(destination, width, 0, 1);
         fillRowPair(destination, width, height - 2, height - 1);
         fillSideColumns(destination, width, height);
 
-        interpolatePass(state, destination.base, pitch, 1, 1, width - 1, height - 1, diagonalNeighbors(pitch), false);
-        state.clearCaches();
+        interpolatePassClearingCaches(state, destination.base, pitch, 1, 1, width - 1, height - 1,
+                                      diagonalNeighbors(pitch), false);
         state.rewindPool();
-        interpolatePass(state, destination.base, pitch, 2, 1, width - 1, height - 1, axialNeighbors(pitch), true);
+        interpolatePassClearingCaches(state, destination.base, pitch, 2, 1, width - 1, height - 1,
+                                      axialNeighbors(pitch), true);
     } catch (const std::bad_alloc&) {
         return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "engine/cache_row_clearer.h"
 #include "engine/edge_estimate.h"
 #include "engine/flat_targets.h"
 #include "engine/interior_walker.h"
@@ -118,14 +119,17 @@ private:
 };
 
 void runPass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX, std::int32_t startY,
-             std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors, bool axial, bool groupsOfFour) {
+             std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors, bool axial, bool groupsOfFour,
+             bool clearAhead) {
     setPassDirections(state, neighbors);
+    CacheRowClearer clearer(state, state.innerHeight + 4);
     const std::int32_t rowStep = axial ? 1 : 2;
     MomentRecord window;
     PassVisitor visitor(state, neighbors, window);
     std::int32_t firstColumn = startX;
     for (std::int32_t y = startY; y < endY; y += rowStep) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
+        if (clearAhead) clearer.readyForRow(y);
         visitor.beginRow(y);
         std::int32_t x = firstColumn;
 #if defined(CREST_FLAT_TARGETS_SSE2)
@@ -145,13 +149,19 @@ void runPass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::
 void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
                      std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                      bool axial) {
-    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, true);
+    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, true, false);
+}
+
+void interpolatePassClearingCaches(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
+                                   std::int32_t startY, std::int32_t endX, std::int32_t endY,
+                                   const NeighborSet& neighbors, bool axial) {
+    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, true, true);
 }
 
 void interpolatePassOneByOne(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
                              std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                              bool axial) {
-    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, false);
+    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, false, false);
 }
 
 }  // namespace crest

@@ -34,6 +34,14 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
                      std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                      bool axial);
 
+// The same pass on level caches whose entries may hold anything, as
+// EnlargerState::sizeCachesUncleared leaves them: it nulls every cache row
+// before its first target can reach it. The caches must hold innerHeight + 4
+// rows of halfWidth entries.
+void interpolatePassClearingCaches(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
+                                   std::int32_t startY, std::int32_t endX, std::int32_t endY,
+                                   const NeighborSet& neighbors, bool axial);
+
 // The same pass one target at a time, without the four-target groups: the
 // plain form the grouped one must match bit for bit.
 void interpolatePassOneByOne(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
