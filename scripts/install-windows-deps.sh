@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what scripts/test-windows.sh and scripts/test-m32.sh need on Debian:
-# the mingw-w64 cross compiler, 32-bit g++, wine for 32-bit programs,
+# the mingw-w64 cross compiler, 32-bit g++, file (to check builds), wine for 32-bit programs,
 # GoogleTest's sources and libpng for i386. Safe to run again.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
@@ -10,7 +10,7 @@ SUDO=
 
 NATIVE_ARCH=$(dpkg --print-architecture)
 # libpng-dev is installed for two architectures at once, so each is named.
-PACKAGES=(cmake g++ g++-mingw-w64-i686 g++-multilib googletest libgtest-dev "libpng-dev:$NATIVE_ARCH"
+PACKAGES=(cmake file g++ g++-mingw-w64-i686 g++-multilib googletest libgtest-dev "libpng-dev:$NATIVE_ARCH"
   wine wine32:i386 libpng-dev:i386)
 
 installed() {
