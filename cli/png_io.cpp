@@ -3,7 +3,9 @@
 #include <png.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "cli/command_error.h"
@@ -136,6 +138,8 @@ std::vector<png_bytep> rowPointers(FrameBitmap& frame) {
     return rows;
 }
 
+constexpr std::uint64_t kLargestDeflateRatio = 1032;
+
 }  // namespace
 
 PngFrameReader::PngFrameReader(const std::string& path) {
@@ -162,6 +166,18 @@ PngFrameReader::PngFrameReader(const std::string& path) {
         throw CommandError("input " + path + " is " + std::to_string(header.width) + "x" +
                            std::to_string(header.height) + " pixels, larger than the largest frame, " +
                            std::to_string(kMaxSourceWidth) + "x" + std::to_string(kMaxSourceHeight));
+
+    // Deflate packs at most 1032 bytes into one, so a file shorter than its
+    // image data over 1032 cannot hold the image: refuse it before
+    // allocating a frame of the size its header announces.
+    std::error_code sizeError;
+    const std::uintmax_t fileBytes = std::filesystem::file_size(path, sizeError);
+    const std::uint64_t imageBytes =
+        static_cast<std::uint64_t>(header.height) * (1 + png_get_rowbytes(handles.png, handles.info));
+    if (!sizeError && fileBytes < imageBytes / kLargestDeflateRatio)
+        throw CommandError("input " + path + " is a truncated PNG: " + std::to_string(fileBytes) +
+                           " bytes cannot hold a " + std::to_string(header.width) + "x" +
+                           std::to_string(header.height) + " image");
 
     std::size_t rowBytes = 0;
     if (!setUpTransforms(handles.png, handles.info, rowBytes)) throw failure();

@@ -42,6 +42,8 @@ void corruptPng(const fs::path& folder) {
 void hugePng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(100000, 100000)); }
 void widePng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(16385, 1)); }
 void tallPng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(1, 8193)); }
+// Within the size limits, but a few bytes cannot hold 512 MB of pixels.
+void largestPngInAFewBytes(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(16384, 8192)); }
 
 struct ErrorCase {
     const char* name;
@@ -72,6 +74,8 @@ const std::vector<ErrorCase>& errorCases() {
         {"CorruptPng", corruptPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "corrupt"}},
         {"EnormousPngHeader", hugePng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "100000x100000"}},
         {"TooWidePng", widePng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "16385x1", "16384x8192"}},
+        {"LargestPngInAFewBytes", largestPngInAFewBytes, {"@/in.png", "@/out.png"}, kFailure,
+         {"@/in.png", "truncated", "16384x8192"}},
         {"TooTallPng", tallPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "1x8193"}},
         {"SizeWithoutX", rawFrames, {"--size", "abc", "@/in.raw", "@/out.raw"}, kUsage, {"--size", "abc"}},
         {"SizeWithoutHeight", rawFrames, {"--size", "10x", "@/in.raw", "@/out.raw"}, kUsage, {"--size", "10x"}},
