@@ -4,10 +4,157 @@
 #include <cstdint>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace crest {
 
 namespace {
 
+#if defined(__SSE2__)
+// The normal equations with their rows in pivot order (row i is the row the
+// elimination placed at position i), each row's columns 1-3 and right-hand
+// side as two pairs of doubles, so that an update takes two of them in one
+// multiply and one subtract: per lane the same IEEE operations as the scalar
+// solve below, hence the same bits. Column 0 is apart because it dies after
+// the first step, leaving 8 registers for the system.
+// Lanes left of the diagonal in the rows under it are zero in the scalar
+// solve and never read; here they keep leftovers, which nothing reads either.
+struct Row {
+    double first;    // column 0
+    __m128d middle;  // columns 1 and 2
+    __m128d last;    // column 3 and the right-hand side, always a float's value
+};
+
+inline __m128d pairOf(double low, double high) { return _mm_setr_pd(low, high); }
+
+template <int C>
+inline __m128d broadcastColumn(const Row& row) {
+    if constexpr (C == 0) return _mm_set1_pd(row.first);
+    if constexpr (C == 1) return _mm_unpacklo_pd(row.middle, row.middle);
+    if constexpr (C == 2) return _mm_unpackhi_pd(row.middle, row.middle);
+    if constexpr (C == 3) return _mm_unpacklo_pd(row.last, row.last);
+}
+
+template <int C>
+inline double column(const Row& row) {
+    if constexpr (C == 0) return row.first;
+    return _mm_cvtsd_f64(broadcastColumn<C>(row));
+}
+
+inline __m128d broadcastRhs(const Row& row) { return _mm_unpackhi_pd(row.last, row.last); }
+
+// Column 3 as computed, the right-hand side rounded to float as the scalar
+// solve stores it.
+inline __m128d withFloatRhs(__m128d last) { return _mm_move_sd(_mm_cvtps_pd(_mm_cvtpd_ps(last)), last); }
+
+template <int C>
+inline void zeroColumn(Row& row) {
+    const __m128d zero = _mm_setzero_pd();
+    if constexpr (C == 0) row.first = 0.0;
+    if constexpr (C == 1) row.middle = _mm_move_sd(row.middle, zero);
+    if constexpr (C == 2) row.middle = _mm_move_sd(zero, row.middle);
+    if constexpr (C == 3) row.last = _mm_move_sd(row.last, zero);
+}
+
+inline void swapRows(Row& one, Row& other) {
+    std::swap(one.first, other.first);
+    std::swap(one.middle, other.middle);
+    std::swap(one.last, other.last);
+}
+
+// row -= factor * pivot over the columns right of K (a pair holding K is
+// taken whole) and the right-hand side.
+template <int K>
+inline void subtractScaled(Row& row, const Row& pivot, __m128d factor) {
+    if constexpr (K <= 1) row.middle = _mm_sub_pd(row.middle, _mm_mul_pd(factor, pivot.middle));
+    row.last = withFloatRhs(_mm_sub_pd(row.last, _mm_mul_pd(factor, pivot.last)));
+}
+
+// Calls step.template operator()<I>() for I = First .. Last - 1. Constant
+// row indices let the compiler keep the rows in registers: a loop index
+// would keep the array in memory.
+template <int First, int Last, typename Step>
+inline void forRows(Step&& step) {
+    if constexpr (First < Last) {
+        step.template operator()<First>();
+        forRows<First + 1, Last>(step);
+    }
+}
+
+template <int K>
+inline void eliminateColumn(Row r[4]) {
+    int best = K;
+    double bestMagnitude = std::fabs(column<K>(r[K]));
+    forRows<K + 1, 4>([&]<int I>() {
+        const double magnitude = std::fabs(column<K>(r[I]));
+        if (magnitude > bestMagnitude) {
+            bestMagnitude = magnitude;
+            best = I;
+        }
+    });
+    if constexpr (K + 1 < 4) if (best == K + 1) swapRows(r[K], r[K + 1]);
+    if constexpr (K + 2 < 4) if (best == K + 2) swapRows(r[K], r[K + 2]);
+    if constexpr (K + 3 < 4) if (best == K + 3) swapRows(r[K], r[K + 3]);
+
+    if (bestMagnitude < kSmallestPivot) {
+        // Nearly singular: direction K gets weight 0 and leaves the solve.
+        forRows<0, 4>([&]<int I>() { zeroColumn<K>(r[I]); });
+        r[K].first = K == 0 ? 1.0 : 0.0;
+        r[K].middle = pairOf(K == 1 ? 1.0 : 0.0, K == 2 ? 1.0 : 0.0);
+        r[K].last = pairOf(K == 3 ? 1.0 : 0.0, 0.0);
+        return;
+    }
+
+    const __m128d inverse = _mm_set1_pd(1.0 / column<K>(r[K]));
+    forRows<K + 1, 4>([&]<int I>() { subtractScaled<K>(r[I], r[K], _mm_mul_pd(inverse, broadcastColumn<K>(r[I]))); });
+    // The diagonal, now 1, is not read again.
+    if constexpr (K <= 1) r[K].middle = _mm_mul_pd(inverse, r[K].middle);
+    r[K].last = withFloatRhs(_mm_mul_pd(r[K].last, inverse));
+}
+
+// Only the right-hand sides change; the columns are not read afterwards.
+template <int K>
+inline void substituteColumn(Row r[4]) {
+    const __m128d solved = broadcastRhs(r[K]);
+    // Rows K-1 down to 0 in the scalar solve; each depends only on itself.
+    forRows<0, K>([&]<int I>() {
+        r[I].last = withFloatRhs(_mm_sub_pd(r[I].last, _mm_mul_pd(solved, broadcastColumn<K>(r[I]))));
+    });
+}
+
+inline __m128i loadFourWords(const std::int32_t* w) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(w)); }
+
+// The symmetric matrix from words 0-9 and the right-hand side from words
+// 10-13 (as floats, then doubles), converted two or four at a time.
+inline void loadRows(const std::int32_t* w, Row r[4]) {
+    const __m128i w0to3 = loadFourWords(w), w4to7 = loadFourWords(w + 4), w8to11 = loadFourWords(w + 8);
+    const __m128d w01 = _mm_cvtepi32_pd(w0to3), w23 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(w0to3, w0to3));
+    const __m128d w45 = _mm_cvtepi32_pd(w4to7), w67 = _mm_cvtepi32_pd(_mm_unpackhi_epi64(w4to7, w4to7));
+    const __m128d w89 = _mm_cvtepi32_pd(w8to11);
+    const __m128 rhs = _mm_cvtepi32_ps(loadFourWords(w + 10));
+    const __m128d b01 = _mm_cvtps_pd(rhs), b23 = _mm_cvtps_pd(_mm_movehl_ps(rhs, rhs));
+    r[0] = {_mm_cvtsd_f64(w01), _mm_shuffle_pd(w01, w23, 1), _mm_unpacklo_pd(_mm_unpackhi_pd(w23, w23), b01)};
+    r[1] = {_mm_cvtsd_f64(_mm_unpackhi_pd(w01, w01)), w45, _mm_move_sd(b01, w67)};
+    r[2] = {_mm_cvtsd_f64(w23), _mm_unpackhi_pd(w45, w67), _mm_unpacklo_pd(w89, b23)};
+    r[3] = {_mm_cvtsd_f64(_mm_unpackhi_pd(w23, w23)), _mm_unpacklo_pd(w67, w89), _mm_unpackhi_pd(w89, b23)};
+}
+
+inline void solveRows(const std::int32_t* w, float weights[4]) {
+    Row r[4];
+    loadRows(w, r);
+    eliminateColumn<0>(r);
+    eliminateColumn<1>(r);
+    eliminateColumn<2>(r);
+    eliminateColumn<3>(r);
+    substituteColumn<3>(r);
+    substituteColumn<2>(r);
+    substituteColumn<1>(r);
+    forRows<0, 4>([&]<int I>() { weights[I] = static_cast<float>(_mm_cvtsd_f64(broadcastRhs(r[I]))); });
+}
+
+#else
 // The normal equations with their rows in pivot order: row i is the row the
 // elimination placed at position i. Swapping whole rows instead of indexing
 // through an order table lets every index be a constant, so the system lives
@@ -68,14 +215,7 @@ inline void substituteColumn(NormalSystem& s) {
         s.b[i] = static_cast<float>(static_cast<double>(s.b[i]) - solved * s.a[i][K]);
 }
 
-}  // namespace
-
-// Every unstored intermediate is a double and every stored value is rounded
-// to the type it is declared with; the build forbids contraction into fused
-// multiply-adds and x87 extended precision, so each frame is bit-exact on
-// every platform. Partial pivoting, ties to the earliest row in pivot order.
-void solveEdgeWeights(const MomentRecord& window, float weights[4]) {
-    const std::int32_t* w = window.word;
+inline void solveRows(const std::int32_t* w, float weights[4]) {
     NormalSystem s = {
         {
             {double(w[0]), double(w[1]), double(w[2]), double(w[3])},
@@ -94,6 +234,15 @@ void solveEdgeWeights(const MomentRecord& window, float weights[4]) {
     substituteColumn<1>(s);
     for (int j = 0; j < 4; ++j) weights[j] = s.b[j];
 }
+#endif
+
+}  // namespace
+
+// Every unstored intermediate is a double and every stored value is rounded
+// to the type it is declared with; the build forbids contraction into fused
+// multiply-adds and x87 extended precision, so each frame is bit-exact on
+// every platform. Partial pivoting, ties to the earliest row in pivot order.
+void solveEdgeWeights(const MomentRecord& window, float weights[4]) { solveRows(window.word, weights); }
 
 std::uint32_t channelToByte(float value) {
     if (value <= 0.0f) return 0;
