@@ -141,7 +141,8 @@ inline void loadRows(const std::int32_t* w, Row r[4]) {
     r[3] = {_mm_cvtsd_f64(_mm_unpackhi_pd(w23, w23)), _mm_unpacklo_pd(w67, w89), _mm_unpackhi_pd(w89, b23)};
 }
 
-inline void solveRows(const std::int32_t* w, float weights[4]) {
+// The weights x0..x3 as pairs (x0, x1) and (x2, x3): floats' values in doubles.
+inline void solveWeightPairs(const std::int32_t* w, __m128d& x01, __m128d& x23) {
     Row r[4];
     loadRows(w, r);
     eliminateColumn<0>(r);
@@ -151,7 +152,14 @@ inline void solveRows(const std::int32_t* w, float weights[4]) {
     substituteColumn<3>(r);
     substituteColumn<2>(r);
     substituteColumn<1>(r);
-    forRows<0, 4>([&]<int I>() { weights[I] = static_cast<float>(_mm_cvtsd_f64(broadcastRhs(r[I]))); });
+    x01 = _mm_unpackhi_pd(r[0].last, r[1].last);
+    x23 = _mm_unpackhi_pd(r[2].last, r[3].last);
+}
+
+inline void solveRows(const std::int32_t* w, float weights[4]) {
+    __m128d x01, x23;
+    solveWeightPairs(w, x01, x23);
+    _mm_storeu_ps(weights, _mm_movelh_ps(_mm_cvtpd_ps(x01), _mm_cvtpd_ps(x23)));
 }
 
 #else
@@ -252,8 +260,64 @@ std::uint32_t channelToByte(float value) {
 
 namespace {
 
+// (77 R + 150 G + 29 B) / 256, truncated: unlike tagPixel, no rounding term.
+TaggedPixel withTag(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
+    const std::uint32_t tag = (77 * red + 150 * green + 29 * blue) >> 8;
+    return (tag << 24) | (red << 16) | (green << 8) | blue;
+}
+
 std::uint32_t byteAt(TaggedPixel pixel, int shift) { return (pixel >> shift) & 0xFFu; }
 
+#if defined(__SSE2__)
+// The scalar estimate below, lane by lane: every lane sees the operations of
+// one scalar expression in the same order, so the pixel has the same bits.
+
+inline __m128d lowPair(__m128i v) { return _mm_cvtepi32_pd(v); }
+inline __m128d highPair(__m128i v) { return _mm_cvtepi32_pd(_mm_unpackhi_epi64(v, v)); }
+
+// unroundedLuma of two neighbours, from their blue, green and red bytes.
+inline __m128d lumaPair(__m128d blue, __m128d green, __m128d red) {
+    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(blue, _mm_set1_pd(0.11328125)), _mm_mul_pd(green, _mm_set1_pd(0.5859375))),
+                      _mm_mul_pd(red, _mm_set1_pd(0.30078125)));
+}
+
+// The luma correction from the weights' departures and the neighbours
+// (lanes 0-3), summed from neighbour 3 down to 0 as in the scalar estimate;
+// the 0.5 turns the truncation of the channels into rounding to nearest.
+inline float lumaCorrection(__m128i n, __m128d x01, __m128d x23) {
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    const __m128i blue = _mm_and_si128(n, byte);
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(n, 8), byte);
+    const __m128i red = _mm_and_si128(_mm_srli_epi32(n, 16), byte);
+    const __m128d quarter = _mm_set1_pd(0.25);
+    const __m128d p01 = _mm_mul_pd(lumaPair(lowPair(blue), lowPair(green), lowPair(red)), _mm_sub_pd(x01, quarter));
+    const __m128d p23 = _mm_mul_pd(lumaPair(highPair(blue), highPair(green), highPair(red)), _mm_sub_pd(x23, quarter));
+    __m128d sum = _mm_add_sd(_mm_unpackhi_pd(p23, p23), p23);
+    sum = _mm_add_sd(sum, _mm_unpackhi_pd(p01, p01));
+    sum = _mm_add_sd(sum, p01);
+    sum = _mm_add_sd(sum, _mm_set_sd(0.5));
+    return _mm_cvtss_f32(_mm_cvtsd_ss(_mm_setzero_ps(), sum));
+}
+
+// Blue, green and red of the estimate in bytes 0-2 (byte 3 is left over):
+// channelValue, then channelToByte, for the three channels at once. The
+// clamp keeps channelToByte's answers: max(v, 0) turns v <= 0 into 0 and
+// min(., 255) turns v >= 255 into 255; between them truncation is the same.
+inline std::uint32_t channelBytes(__m128i n, float correction) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i words = _mm_add_epi16(_mm_unpacklo_epi8(n, zero), _mm_unpackhi_epi8(n, zero));
+    const __m128i sums = _mm_unpacklo_epi16(_mm_add_epi16(words, _mm_srli_si128(words, 8)), zero);
+    const __m128d offset = _mm_set1_pd(static_cast<double>(correction));
+    const __m128d quarter = _mm_set1_pd(0.25);
+    const __m128 value = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(_mm_mul_pd(lowPair(sums), quarter), offset)),
+                                       _mm_cvtpd_ps(_mm_add_pd(_mm_mul_pd(highPair(sums), quarter), offset)));
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(value, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i channels = _mm_cvttps_epi32(clamped);
+    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(channels, channels), zero);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
+}
+
+#else
 // (77 R + 150 G + 29 B) / 256 exactly: each factor is a short binary fraction.
 double unroundedLuma(TaggedPixel pixel) {
     return (byteAt(pixel, 0) * 0.11328125 + byteAt(pixel, 8) * 0.5859375) + byteAt(pixel, 16) * 0.30078125;
@@ -263,11 +327,20 @@ float channelValue(const TaggedPixel n[4], int shift, float lumaCorrection) {
     const std::uint32_t sum = byteAt(n[0], shift) + byteAt(n[1], shift) + byteAt(n[2], shift) + byteAt(n[3], shift);
     return static_cast<float>(static_cast<double>(sum) * 0.25 + static_cast<double>(lumaCorrection));
 }
+#endif
 
 }  // namespace
 
 TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                               TaggedPixel n3) {
+#if defined(__SSE2__)
+    __m128d x01, x23;
+    solveWeightPairs(window.word, x01, x23);
+    const __m128i n = _mm_setr_epi32(static_cast<int>(n0), static_cast<int>(n1), static_cast<int>(n2),
+                                     static_cast<int>(n3));
+    const std::uint32_t channels = channelBytes(n, lumaCorrection(n, x01, x23));
+    return withTag(byteAt(channels, 16), byteAt(channels, 8), byteAt(channels, 0));
+#else
     float x[4];
     solveEdgeWeights(window, x);
     const TaggedPixel n[4] = {n0, n1, n2, n3};
@@ -281,12 +354,9 @@ TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, Tagged
          unroundedLuma(n[0]) * departure[0]) +
         0.5);
 
-    const std::uint32_t red = channelToByte(channelValue(n, 16, correction));
-    const std::uint32_t green = channelToByte(channelValue(n, 8, correction));
-    const std::uint32_t blue = channelToByte(channelValue(n, 0, correction));
-    // Unlike tagPixel, no rounding term.
-    const std::uint32_t tag = (77 * red + 150 * green + 29 * blue) >> 8;
-    return (tag << 24) | (red << 16) | (green << 8) | blue;
+    return withTag(channelToByte(channelValue(n, 16, correction)), channelToByte(channelValue(n, 8, correction)),
+                   channelToByte(channelValue(n, 0, correction)));
+#endif
 }
 
 }  // namespace crest
