@@ -10,9 +10,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
-#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,50 +19,11 @@
 
 namespace crest::cli {
 
-namespace {
-
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
     if (slash == std::string::npos) return ".";
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
-
-std::string fileNameOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Opens a new file that did not exist, so that two runs never share one.
-std::FILE* createExclusive(const std::string& path) {
-#if defined(_WIN32)
-    const int descriptor = _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
-    return descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
-#else
-    const int descriptor = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
-    if (descriptor < 0) return nullptr;
-    std::FILE* stream = fdopen(descriptor, "wb");
-    if (stream == nullptr) close(descriptor);
-    return stream;
-#endif
-}
-
-bool replaceFile(const std::string& from, const std::string& to) {
-#if defined(_WIN32)
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-int processId() {
-#if defined(_WIN32)
-    return _getpid();
-#else
-    return static_cast<int>(getpid());
-#endif
-}
-
-}  // namespace
 
 std::string systemReason(int error) { return std::strerror(error); }
 
@@ -96,21 +55,14 @@ void checkOutputFolder(const std::string& path) {
     if (std::filesystem::is_directory(path, error)) throw CommandError("output " + path + " is a folder, not a file");
 }
 
-ReplacingOutputFile::ReplacingOutputFile(std::string path) : path_(std::move(path)) {
-    const std::string stem = folderOf(path_) + "/." + fileNameOf(path_) + ".part-" + std::to_string(processId());
-    for (int attempt = 0; attempt < 100 && stream_ == nullptr; ++attempt) {
-        temporaryPath_ = stem + "-" + std::to_string(attempt);
-        stream_ = createExclusive(temporaryPath_);
-        if (stream_ == nullptr && errno != EEXIST) break;
-    }
+ReplacingOutputFile::ReplacingOutputFile(std::string path) : file_(std::move(path)) {
+    stream_ = std::fopen(file_.path().c_str(), "wb");
     if (stream_ == nullptr)
-        throw CommandError("cannot create a file in the folder of output " + path_ + ": " + systemReason(errno));
+        throw CommandError("cannot write output " + file_.destination() + ": " + systemReason(errno));
 }
 
 ReplacingOutputFile::~ReplacingOutputFile() {
-    if (stream_ == nullptr) return;
-    std::fclose(stream_);
-    std::remove(temporaryPath_.c_str());
+    if (stream_ != nullptr) std::fclose(stream_);
 }
 
 void ReplacingOutputFile::commit() {
@@ -120,14 +72,11 @@ void ReplacingOutputFile::commit() {
     const int closeError = errno;
     stream_ = nullptr;
     if (!written || !closed) {
-        std::remove(temporaryPath_.c_str());
-        throw CommandError("cannot write output " + path_ + ": " + systemReason(written ? closeError : writeError));
+        file_.discard();
+        throw CommandError("cannot write output " + file_.destination() + ": " +
+                           systemReason(written ? closeError : writeError));
     }
-    if (!replaceFile(temporaryPath_, path_)) {
-        const int renameError = errno;
-        std::remove(temporaryPath_.c_str());
-        throw CommandError("cannot replace output " + path_ + ": " + systemReason(renameError));
-    }
+    file_.commit();
 }
 
 }  // namespace crest::cli

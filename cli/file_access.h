@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/temporary_output.h"
+
 namespace crest::cli {
 
 // Puts standard input and output in binary mode where the platform has a text mode.
@@ -16,11 +18,14 @@ std::FILE* openInputFile(const std::string& path);
 // Throws CommandError unless the folder an output path names exists.
 void checkOutputFolder(const std::string& path);
 
+// The folder a path names a file in: "." for a bare file name.
+std::string folderOf(const std::string& path);
+
 // The system's explanation of errno, for messages.
 std::string systemReason(int error);
 
-// A temporary file beside the output, renamed over it by commit(); dropped
-// without commit, it is removed, so a failure leaves no partial output.
+// A stream into a temporary file beside the output, renamed over it by
+// commit(); dropped without commit, it is removed.
 class ReplacingOutputFile {
 public:
     explicit ReplacingOutputFile(std::string path);
@@ -32,8 +37,7 @@ public:
     void commit();
 
 private:
-    std::string path_;
-    std::string temporaryPath_;
+    TemporaryOutput file_;
     std::FILE* stream_ = nullptr;
 };
 

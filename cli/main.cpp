@@ -15,8 +15,10 @@
 #include "cli/frame_pipeline.h"
 #include "cli/module_loader.h"
 #include "cli/options.h"
+#include "cli/path_kind.h"
 #include "cli/progress_line.h"
 #include "cli/raw_stream.h"
+#include "cli/temporary_output.h"
 
 #ifndef CRESTDOUBLER_VERSION
 #define CRESTDOUBLER_VERSION "unknown"
@@ -39,7 +41,7 @@ void enlargeRawStream(const Options& options) {
     const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
     // A PNG output holds one frame: more instances would only enlarge frames it refuses.
-    const int threads = formatOfPath(options.output) == FileFormat::png ? 1 : options.threads;
+    const int threads = kindOfPath(options.output) == PathKind::image ? 1 : options.threads;
     ProgressLine progress(stderrIsTerminal());
     try {
         enlargeStream(reader, *writer, module, threads, progress);
@@ -52,9 +54,10 @@ void enlargeRawStream(const Options& options) {
 }
 
 void enlargeFrames(const Options& options) {
+    if (options.outputFolder) throw CommandError("-o OUTDIR is not supported by this build yet");
     checkDistinctFiles(options);
     checkOutputFolder(options.output);
-    if (formatOfPath(options.input) == FileFormat::raw) {
+    if (kindOfPath(options.input) == PathKind::raw) {
         enlargeRawStream(options);
         return;
     }
@@ -95,6 +98,7 @@ int main(int argc, char** argv) {
     // A reader that goes away becomes a write error with a message, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    removeTemporaryOutputsOnSignals();
     useBinaryStandardStreams();
     try {
         return static_cast<int>(run(std::vector<std::string>(argv + 1, argv + argc)));

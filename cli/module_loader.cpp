@@ -1,6 +1,7 @@
 #include "cli/module_loader.h"
 
 #include "cli/command_error.h"
+#include "cli/file_access.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -15,11 +16,6 @@ namespace crest::cli {
 namespace {
 
 constexpr const char* kModuleFileName = "crestdoubler.cpf";
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
 
 }  // namespace
 

@@ -21,7 +21,11 @@ struct FrameSize {
     std::int32_t height = 0;
 };
 
-enum class FileFormat { png, raw };
+// An encoder setting passed on as it stands: --encoder-option KEY=VALUE.
+struct EncoderOption {
+    std::string key;
+    std::string value;
+};
 
 struct Options {
     bool showHelp = false;
@@ -29,9 +33,28 @@ struct Options {
     bool keepTags = false;
     std::optional<FrameSize> rawSize;
     std::optional<std::string> modulePath;
-    int threads = 1;  // filter instances enlarging raw frames side by side
+    int threads = 1;  // filter instances enlarging side by side
     std::string input;
     std::string output;
+
+    // -o OUTDIR IMAGE...: each input (a file or a folder of pictures) is
+    // written into outputFolder under its own name, with suffix before the
+    // extension. input and output are unused then.
+    std::optional<std::string> outputFolder;
+    std::vector<std::string> inputs;
+    std::string suffix;
+
+    // Pictures.
+    std::optional<int> quality;  // --quality, 1 to 100, for lossy formats
+
+    // Films.
+    std::optional<std::string> codec;
+    std::optional<int> crf;
+    std::optional<std::string> preset;
+    std::vector<EncoderOption> encoderOptions;
+    std::optional<int> streamIndex;        // --stream N
+    std::optional<double> startSeconds;    // --start TIME
+    std::optional<std::int64_t> frameLimit;  // --frames N
 };
 
 // Throws CommandError with ExitStatus::usage on anything it cannot accept.
@@ -46,9 +69,8 @@ int parseThreadCount(const std::string& text);
 // One instance per core, at least one and at most kMaxThreads.
 int defaultThreadCount();
 
-// A path ending in .png (any letter case) is a PNG image; anything else,
-// "-" included, is a raw stream.
-FileFormat formatOfPath(const std::string& path);
+// "90", "1:30", "0:01:30.5": seconds, at least 0. Throws CommandError naming option.
+double parseTime(const std::string& text, const std::string& option);
 
 std::string usageText();
 
