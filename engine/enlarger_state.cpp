@@ -146,8 +146,10 @@ void EnlargerState::prepareCaches(std::int32_t entryCount) {
     for (LevelCache& cache : levelCache) resizeCache(cache, entryCount);
 }
 
-void EnlargerState::sizeCachesUncleared(std::int32_t entryCount) {
-    for (LevelCache& cache : levelCache) sizeCache(cache, entryCount);
+MomentRecord* EnlargerState::bandStorage(int level, std::int32_t records) {
+    const std::size_t bytes = sizeof(MomentRecord) * static_cast<std::size_t>(records);
+    sizeCache(levelCache[level], static_cast<std::int32_t>((bytes + sizeof(MomentRecord*) - 1) / sizeof(MomentRecord*)));
+    return reinterpret_cast<MomentRecord*>(levelCache[level].entries);
 }
 
 void EnlargerState::clearCaches() {

@@ -37,7 +37,7 @@ print("\nmedians, ms per frame (real / CPU); ratio = engine / OpenCV Lanczos-4 o
 for (kind, content, size), (ms, cpu) in sorted(median.items(), key=lambda kv: (kv[0][0], kv[0][1], int(kv[0][2].split('x')[0]))):
     if kind != "Enlarge":
         continue
-    yard = median.get(("OpenCvLanczos4", "natural", size))
+    yard = median.get(("OpenCvLanczos4", content, size)) or median.get(("OpenCvLanczos4", "natural", size))
     if yard:
         print(f"  {content:8s} {size:>9s}  engine {ms:7.1f} / {cpu:7.1f}  opencv {yard[0]:7.1f} / {yard[1]:7.1f}"
               f"  ratio {ms / yard[0]:.2f} / {cpu / yard[1]:.2f}")
