@@ -28,7 +28,8 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors) {
 namespace {
 
 // The targets of one pass, visited row by row. Flat targets are filled in
-// groups of four; active ones get their window from the pass's bands.
+// groups of four; active ones get their window from the pass's bands and
+// are solved in batches across targets.
 class PassVisitor {
 public:
     PassVisitor(EnlargerState& state, const NeighborSet& neighbors, bool axial)
@@ -81,21 +82,44 @@ public:
     }
 #endif
 
+    // Solves and stores the queued targets.
+    void flush() {
+        if (batch_.count == 0) return;
+        float weights[4][WindowBatch::kCapacity];
+        solveEdgeWeightBatch(batch_, weights);
+        for (int k = 0; k < batch_.count; ++k) {
+            const float x[4] = {weights[0][k], weights[1][k], weights[2][k], weights[3][k]};
+            const Queued& q = queued_[k];
+            storePixel(q.target, applyEdgeWeights(x, q.n[0], q.n[1], q.n[2], q.n[3]));
+        }
+        batch_.count = 0;
+    }
+
 private:
+    // Queues the target for the next batch solve. No pass reads a pixel that
+    // the same pass writes, so the order of the stores does not matter.
     void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                   TaggedPixel n3) {
         if (!rowReady_) {
             bands_->beginRow(y_);
             rowReady_ = true;
         }
-        bands_->window(x, window_);
-        storePixel(target, estimateEdgePixel(window_, n0, n1, n2, n3));
+        const int k = batch_.count;
+        bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
+        queued_[k] = Queued{target, {n0, n1, n2, n3}};
+        if (++batch_.count == WindowBatch::kCapacity) flush();
     }
+
+    struct Queued {
+        std::uint8_t* target;
+        TaggedPixel n[4];
+    };
 
     const NeighborSet neighbors_;
     const bool canEstimate_;
     std::optional<WindowBands> bands_;
-    MomentRecord window_;
+    WindowBatch batch_{};
+    Queued queued_[WindowBatch::kCapacity];
     std::int32_t y_ = 0;
     bool rowReady_ = false;
 };
@@ -119,6 +143,7 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
         for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         if (axial) firstColumn = 3 - firstColumn;
     }
+    visitor.flush();
 }
 
 }  // namespace crest

@@ -148,13 +148,18 @@ void WindowBands::beginRow(std::int32_t y) {
     columnParity_ = 0;
 }
 
-void WindowBands::window(std::int32_t x, MomentRecord& sum) const {
+void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
     // Column x is inner column x - 2; entry (u - parity) / 2, clamped.
     const std::int32_t i = clampEntry((x - 2 - columnParity_) >> 1, entries_);
-    if (!axial_)
-        sumFourRecords(sum, above_[i - 2], above_[i + 2], below_[i - 2], below_[i + 2]);
-    else
-        sumFourRecords(sum, above_[i], below_[i], middle_[i - 2], middle_[i + 2]);
+    const MomentRecord* quarter[4] = {above_ + i - 2, above_ + i + 2, below_ + i - 2, below_ + i + 2};
+    if (axial_) {
+        quarter[0] = above_ + i;
+        quarter[1] = below_ + i;
+        quarter[2] = middle_ + i - 2;
+        quarter[3] = middle_ + i + 2;
+    }
+    for (int w = 0; w < MomentRecord::kWords; ++w)
+        words[w * stride] = quarter[0]->word[w] + quarter[1]->word[w] + quarter[2]->word[w] + quarter[3]->word[w];
 }
 
 }  // namespace crest

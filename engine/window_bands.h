@@ -16,6 +16,7 @@
 // is kept from frame to frame like the caches themselves.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/enlarger_state.h"
@@ -39,8 +40,9 @@ public:
     void beginRow(std::int32_t y);
 
     // The level-3 record of the target in column x of the row passed to
-    // beginRow, exactly as clampedLevelRecord(…, 3) gives it.
-    void window(std::int32_t x, MomentRecord& sum) const;
+    // beginRow, exactly as clampedLevelRecord(…, 3) gives it: word w goes
+    // to words[w * stride].
+    void window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
 
     // Records of storage a level's ring takes for frames of this inner width.
     static std::int32_t ringRecords(std::int32_t level, std::int32_t innerWidth);

@@ -104,21 +104,28 @@ TEST(WholeFrame, NeverReadsBandStorageLeftFromBefore) {
 }
 
 // FNV-1a over every word of a fixed set of frames. The 64-bit, 32-bit and
-// Windows builds must all produce this same value: a change means the output
-// is no longer the same on every build, or no longer the same as before.
+// Windows builds must all produce this same value, with every instruction
+// set the batch solve can use: a change means the output is no longer the
+// same on every build and path, or no longer the same as before.
 TEST(WholeFrame, OutputIsPinnedAcrossBuilds) {
-    std::uint64_t hash = 1469598103934665603ull;
-    const struct {
-        Content content;
-        int width, height;
-    } frames[] = {{Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
-    for (const auto& f : frames)
-        for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026)).pixels)
-            for (int shift = 0; shift < 32; shift += 8) {
-                hash ^= (word >> shift) & 0xFF;
-                hash *= 1099511628211ull;
-            }
-    EXPECT_EQ(hash, 6093723397661461192ull);
+    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
+    for (auto set : {SolveInstructions::scalar, SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
+        if (set > processor) continue;
+        limitSolveInstructions(set);
+        std::uint64_t hash = 1469598103934665603ull;
+        const struct {
+            Content content;
+            int width, height;
+        } frames[] = {{Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
+        for (const auto& f : frames)
+            for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026)).pixels)
+                for (int shift = 0; shift < 32; shift += 8) {
+                    hash ^= (word >> shift) & 0xFF;
+                    hash *= 1099511628211ull;
+                }
+        EXPECT_EQ(hash, 6093723397661461192ull) << "instruction set " << static_cast<int>(set);
+    }
+    limitSolveInstructions(SolveInstructions::avx512);
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST(WindowBands, GiveEveryTargetTheGeneralPathsWords) {
             for (const auto& [x, y] : setup.targets()) {
                 if (y != row) bands.beginRow(row = y);
                 MomentRecord window;
-                bands.window(x, window);
+                bands.window(x, window.word, 1);
                 const MomentRecord* general =
                     clampedLevelRecord(setup.state(), cellIndexOf(x, y, size.width / 2), packedCoordOf(x, y), kWindowLevel);
                 expectSameWords(window, *general,
