@@ -10,6 +10,10 @@
 // level-(k-1) rows shifted by fixed entry offsets, and rows carry a few
 // replicated padding entries at each end: no inner loop tests a position.
 //
+// A stored row holds its records as 14 planes, one per record word, each
+// with its padding, so a row sum is one long run of 32-bit additions and a
+// row of samples is computed several samples per vector.
+//
 // Each level keeps a small ring of rows, built lazily as the pass's targets
 // move down; rows no active target can reach are never built. The rings live
 // in the storage of the state's three level caches (one level each), which
@@ -44,33 +48,37 @@ public:
     // to words[w * stride].
     void window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
 
-    // Records of storage a level's ring takes for frames of this inner width.
-    static std::int32_t ringRecords(std::int32_t level, std::int32_t innerWidth);
+    // Words of storage a level's ring takes for frames of this inner width.
+    static std::int32_t ringWords(std::int32_t level, std::int32_t innerWidth);
 
 private:
     struct Ring {
-        MomentRecord* storage;
+        std::int32_t* storage;
         std::int32_t rows;    // ring length in rows
         std::int32_t newest;  // highest row built since the pass began
     };
 
     std::int32_t clampRow(std::int32_t row) const;
-    const MomentRecord* row(std::int32_t level, std::int32_t r);
-    MomentRecord* slot(std::int32_t level, std::int32_t r) const;
+    // A row is addressed by its word-0 plane at entry 0; word w of entry i
+    // is at row + w * stride_ + i.
+    const std::int32_t* row(std::int32_t level, std::int32_t r);
+    std::int32_t* slot(std::int32_t level, std::int32_t r) const;
     void buildRow(std::int32_t level, std::int32_t r);
-    void buildSampleRow(std::int32_t r, MomentRecord* out) const;
+    void buildSampleRow(std::int32_t r, std::int32_t* out) const;
+    void sumShiftedRows(std::int32_t* out, const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                        const std::int32_t* d) const;
 
     EnlargerState& state_;
     const bool axial_;
     std::int32_t entries_;     // entries per lattice row: innerWidth / 2
     std::int32_t rowCount_;    // lattice rows: innerHeight / 2 (diagonal) or innerHeight (axial)
-    std::int32_t stride_;      // records per stored row, padding included
+    std::int32_t stride_;      // entries per plane, padding included
     Ring ring_[3];
     // The current target row's three level-2 rows (the middle one only in
     // the axial pass), and the parity that maps its columns to entries.
-    const MomentRecord* above_ = nullptr;
-    const MomentRecord* middle_ = nullptr;
-    const MomentRecord* below_ = nullptr;
+    const std::int32_t* above_ = nullptr;
+    const std::int32_t* middle_ = nullptr;
+    const std::int32_t* below_ = nullptr;
     std::int32_t columnParity_ = 0;
 };
 
