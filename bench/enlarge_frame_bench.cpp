@@ -3,11 +3,10 @@
 //
 // Counters per engine run:
 //   active_share     share of targets given the edge-directed estimate
-//   pool_records     most pool records one pass used (exact)
-//   pool_blocks      blocks the pool holds after the frame
+//   band_bytes       storage of the statistics bands after the frame
 //   allocs_per_frame allocations through the engine allocator per timed frame
 // None of them touches the engine's hot path: they come from the finished
-// frame and from replaying the two passes on a copy of it (see below).
+// frame and the state.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -72,40 +71,23 @@ double activeShare(const FrameBitmap& frame) {
     return static_cast<double>(active) / static_cast<double>(targets);
 }
 
-// Records handed out since the last rewind.
-std::int64_t recordsTaken(const crest::EnlargerState& state) {
-    if (state.currentBlock == state.blockList) return 0;
-    std::int64_t blocksBefore = 0;
-    for (const crest::MomentBlock* block = state.blockList->next; block != state.currentBlock; block = block->next)
-        ++blocksBefore;
-    return blocksBefore * crest::MomentBlock::kRecords + state.blockUsed;
-}
-
-// Replays both passes on a copy of the finished frame, which rewrites every
-// target with the value it already has, and returns the larger pass's count.
-std::int64_t poolHighWater(const FrameBitmap& finished) {
-    FrameBitmap copy(finished.width, finished.height);
-    for (int y = 0; y < finished.height; ++y)
-        for (int x = 0; x < finished.width; ++x) copy.set(x, y, finished.get(x, y));
-    crest::EnlargerState state;
-    crest::prepareFrameState(state, copy.row(0), copy.width, copy.height, copy.pitch);
-    crest::interpolatePass(state, copy.row(0), copy.pitch, 1, 1, copy.width - 1, copy.height - 1,
-                           crest::diagonalNeighbors(copy.pitch), false);
-    const std::int64_t diagonal = recordsTaken(state);
-    state.clearCaches();
-    state.rewindPool();
-    crest::interpolatePass(state, copy.row(0), copy.pitch, 2, 1, copy.width - 1, copy.height - 1,
-                           crest::axialNeighbors(copy.pitch), true);
-    const std::int64_t axial = recordsTaken(state);
-    for (int y = 0; y < finished.height; ++y)
-        for (int x = 0; x < finished.width; ++x)
-            if (copy.get(x, y) != finished.get(x, y)) return -1;  // the replay premise broke
-    return diagonal > axial ? diagonal : axial;
+// Bytes of the statistics bands, which the passes keep in the level caches' storage.
+double bandBytes(const crest::EnlargerState& state) {
+    double bytes = 0;
+    for (const crest::LevelCache& cache : state.levelCache) bytes += sizeof(crest::MomentRecord*) * double(cache.capacity);
+    return bytes;
 }
 
 void enlargeBench(benchmark::State& run, Content content) {
     const int width = static_cast<int>(run.range(0));
     const int height = static_cast<int>(run.range(1));
+    // Third argument: the widest instruction set the batch solve may use
+    // (1 SSE2, 2 AVX2, 3 AVX-512).
+    const auto set = static_cast<crest::SolveInstructions>(run.range(2));
+    if (crest::limitSolveInstructions(set) != set) {
+        run.SkipWithError("instruction set not available");
+        return;
+    }
     const auto source = sourceBitmap(content, width, height);
     FrameBitmap destination(2 * width, 2 * height);
     crest::testing::TestAllocator memory;
@@ -124,10 +106,10 @@ void enlargeBench(benchmark::State& run, Content content) {
     const double frames = static_cast<double>(run.iterations());
     run.counters["allocs_per_frame"] = static_cast<double>(memory.allocations() - allocationsBefore) / frames;
     run.counters["active_share"] = activeShare(destination);
-    run.counters["pool_blocks"] = static_cast<double>(engine.blockCount);
-    run.counters["pool_records"] = static_cast<double>(poolHighWater(destination));
+    run.counters["band_bytes"] = bandBytes(engine);
     run.counters["Mpix_out_per_s"] =
         benchmark::Counter(4.0 * width * height / 1e6 * frames, benchmark::Counter::kIsRate);
+    crest::limitSolveInstructions(crest::SolveInstructions::avx512);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
@@ -135,12 +117,18 @@ void sizes(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 }
 
+// Every instruction set at 1920x1080, the widest at the smaller sizes.
+void engineSizes(benchmark::internal::Benchmark* b) {
+    b->Args({640, 360, 3})->Args({1280, 720, 3})->Args({1920, 1080, 1})->Args({1920, 1080, 2})->Args({1920, 1080, 3});
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
+}
+
 void BM_Enlarge_natural(benchmark::State& run) { enlargeBench(run, Content::natural); }
 void BM_Enlarge_flat(benchmark::State& run) { enlargeBench(run, Content::flat); }
 void BM_Enlarge_noise(benchmark::State& run) { enlargeBench(run, Content::noise); }
-BENCHMARK(BM_Enlarge_natural)->Apply(sizes);
-BENCHMARK(BM_Enlarge_flat)->Apply(sizes);
-BENCHMARK(BM_Enlarge_noise)->Apply(sizes);
+BENCHMARK(BM_Enlarge_natural)->Apply(engineSizes);
+BENCHMARK(BM_Enlarge_flat)->Apply(engineSizes);
+BENCHMARK(BM_Enlarge_noise)->Apply(engineSizes);
 
 #if defined(CRESTDOUBLER_BENCH_OPENCV)
 void lanczosBench(benchmark::State& run, Content content) {
@@ -162,7 +150,11 @@ void lanczosBench(benchmark::State& run, Content content) {
 }
 
 void BM_OpenCvLanczos4_natural(benchmark::State& run) { lanczosBench(run, Content::natural); }
+void BM_OpenCvLanczos4_flat(benchmark::State& run) { lanczosBench(run, Content::flat); }
+void BM_OpenCvLanczos4_noise(benchmark::State& run) { lanczosBench(run, Content::noise); }
 BENCHMARK(BM_OpenCvLanczos4_natural)->Apply(sizes);
+BENCHMARK(BM_OpenCvLanczos4_flat)->Apply(sizes);
+BENCHMARK(BM_OpenCvLanczos4_noise)->Apply(sizes);
 #endif
 
 }  // namespace

@@ -331,18 +331,32 @@ float channelValue(const TaggedPixel n[4], int shift, float lumaCorrection) {
 
 }  // namespace
 
-TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
-                              TaggedPixel n3) {
 #if defined(__SSE2__)
-    __m128d x01, x23;
-    solveWeightPairs(window.word, x01, x23);
+namespace {
+
+TaggedPixel estimateFromWeightPairs(__m128d x01, __m128d x23, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
+                                    TaggedPixel n3) {
     const __m128i n = _mm_setr_epi32(static_cast<int>(n0), static_cast<int>(n1), static_cast<int>(n2),
                                      static_cast<int>(n3));
     const std::uint32_t channels = channelBytes(n, lumaCorrection(n, x01, x23));
     return withTag(byteAt(channels, 16), byteAt(channels, 8), byteAt(channels, 0));
+}
+
+}  // namespace
+
+TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
+                              TaggedPixel n3) {
+    __m128d x01, x23;
+    solveWeightPairs(window.word, x01, x23);
+    return estimateFromWeightPairs(x01, x23, n0, n1, n2, n3);
+}
+
+TaggedPixel applyEdgeWeights(const float weights[4], TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPixel n3) {
+    return estimateFromWeightPairs(_mm_setr_pd(weights[0], weights[1]), _mm_setr_pd(weights[2], weights[3]), n0, n1, n2,
+                                   n3);
+}
 #else
-    float x[4];
-    solveEdgeWeights(window, x);
+TaggedPixel applyEdgeWeights(const float x[4], TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPixel n3) {
     const TaggedPixel n[4] = {n0, n1, n2, n3};
     double departure[4];  // each weight's departure from the plain mean's 0.25
     for (int j = 0; j < 4; ++j) departure[j] = static_cast<double>(x[j]) - 0.25;
@@ -356,7 +370,14 @@ TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, Tagged
 
     return withTag(channelToByte(channelValue(n, 16, correction)), channelToByte(channelValue(n, 8, correction)),
                    channelToByte(channelValue(n, 0, correction)));
-#endif
 }
+
+TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
+                              TaggedPixel n3) {
+    float x[4];
+    solveEdgeWeights(window, x);
+    return applyEdgeWeights(x, n0, n1, n2, n3);
+}
+#endif
 
 }  // namespace crest

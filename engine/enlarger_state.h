@@ -52,10 +52,15 @@ public:
     void releaseBlocks();
 
     void prepareCaches(std::int32_t entryCount);
-    // prepareCaches without the nulling: for a pass that clears as it goes.
-    void sizeCachesUncleared(std::int32_t entryCount);
     void clearCaches();
     void releaseCaches();
+
+    // The storage of level cache `level` as room for `words` 32-bit words:
+    // the passes keep their statistics bands there. The cache's length
+    // becomes the number of entries that room takes; the storage grows only
+    // when it is too small (std::bad_alloc on failure, leaving the cache as
+    // it was).
+    std::int32_t* bandStorage(int level, std::int32_t words);
 
     // Scratch level-3 record filled by the pyramid's interior path.
     MomentRecord windowSum;

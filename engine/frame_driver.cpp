@@ -107,20 +107,18 @@ std::int32_t enlargeFrame(EnlargerState& state, const FilterCallContext& context
     const std::int32_t pitch = destination.pitch;
 
     try {
-        // The passes null each cache row just before they reach it.
         prepareFrameGeometry(state, destination.base, width, height, pitch);
-        state.sizeCachesUncleared((height * width) >> 1);
 
         seedLattice(destination, source, sourceBitmap.width, sourceBitmap.height);
         fillRowPair(destination, width, 0, 1);
         fillRowPair(destination, width, height - 2, height - 1);
         fillSideColumns(destination, width, height);
 
-        interpolatePassClearingCaches(state, destination.base, pitch, 1, 1, width - 1, height - 1,
-                                      diagonalNeighbors(pitch), false);
+        interpolatePass(state, destination.base, pitch, 1, 1, width - 1, height - 1,
+                        diagonalNeighbors(pitch), false);
         state.rewindPool();
-        interpolatePassClearingCaches(state, destination.base, pitch, 2, 1, width - 1, height - 1,
-                                      axialNeighbors(pitch), true);
+        interpolatePass(state, destination.base, pitch, 2, 1, width - 1, height - 1,
+                        axialNeighbors(pitch), true);
     } catch (const std::bad_alloc&) {
         return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
     }

@@ -23,7 +23,9 @@ enum class EnlargeStatus : std::int32_t {
 inline constexpr std::int32_t kMaxPitchBytes = (1 << 30) - 8;
 
 // Stores the destination geometry in the state, rewinds the pool and sizes
-// and clears the level caches: everything a pass needs before its first target.
+// and clears the level caches for the whole frame: what the pyramid's own
+// operations need before their first call. (A pass needs only the geometry:
+// it keeps its bands in the caches' storage and sizes that itself.)
 void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width, std::int32_t height,
                        std::int32_t pitch);
 

@@ -2,12 +2,12 @@
 
 #include <cstddef>
 
-#include "engine/cache_row_clearer.h"
+#include <optional>
+
 #include "engine/edge_estimate.h"
 #include "engine/flat_targets.h"
-#include "engine/interior_walker.h"
 #include "engine/tagged_pixel.h"
-#include "engine/window_pyramid.h"
+#include "engine/window_bands.h"
 
 namespace crest {
 
@@ -27,28 +27,22 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors) {
 
 namespace {
 
-// The targets of one pass, visited row by row. Active targets take pool
-// records in the order they are estimated, so they must be estimated in
-// traversal order; flat ones take none and may be written in any order.
+// The targets of one pass, visited row by row. Flat targets are filled in
+// groups of four; active ones get their window from the pass's bands and
+// are solved in batches across targets.
 class PassVisitor {
 public:
-    // `window` lives outside so that handing it to the estimate does not let
-    // the visitor's own fields escape from registers.
-    PassVisitor(EnlargerState& state, const NeighborSet& neighbors, MomentRecord& window)
-        : state_(state),
-          neighbors_(neighbors),
-          walker_(state),
-          window_(window),
+    PassVisitor(EnlargerState& state, const NeighborSet& neighbors, bool axial)
+        : neighbors_(neighbors),
           // Without at least two inner rows and columns the border clamp has
           // nowhere to land, so such small frames are smooth-filled throughout.
-          canEstimate_(state.innerWidth >= 2 && state.innerHeight >= 2),
-          interiorEndX_(state.innerWidth - 16),
-          interiorEndY_(state.innerHeight - 16) {}
+          canEstimate_(state.innerWidth >= 2 && state.innerHeight >= 2) {
+        if (canEstimate_) bands_.emplace(state, axial);
+    }
 
     void beginRow(std::int32_t y) {
         y_ = y;
-        interiorRow_ = y >= 16 && y < interiorEndY_;
-        rowCell_ = cellIndexOf(0, y, state_.halfWidth);
+        rowReady_ = false;
     }
 
     void visit(std::uint8_t* target, std::int32_t x) {
@@ -88,80 +82,68 @@ public:
     }
 #endif
 
-    void finish() { walker_.storeCursor(); }
+    // Solves and stores the queued targets.
+    void flush() {
+        if (batch_.count == 0) return;
+        float weights[4][WindowBatch::kCapacity];
+        solveEdgeWeightBatch(batch_, weights);
+        for (int k = 0; k < batch_.count; ++k) {
+            const float x[4] = {weights[0][k], weights[1][k], weights[2][k], weights[3][k]};
+            const Queued& q = queued_[k];
+            storePixel(q.target, applyEdgeWeights(x, q.n[0], q.n[1], q.n[2], q.n[3]));
+        }
+        batch_.count = 0;
+    }
 
 private:
+    // Queues the target for the next batch solve. No pass reads a pixel that
+    // the same pass writes, so the order of the stores does not matter.
     void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                   TaggedPixel n3) {
-        const CellIndex cell = rowCell_ + (x >> 1);
-        if (interiorRow_ && x >= 16 && x < interiorEndX_) {
-            walker_.prefetchFront(cell, 8);
-            walker_.windowSum(window_, cell, target, x & 1);
-            storePixel(target, estimateEdgePixel(window_, n0, n1, n2, n3));
-            return;
+        if (!rowReady_) {
+            bands_->beginRow(y_);
+            rowReady_ = true;
         }
-        walker_.storeCursor();
-        const MomentRecord* border = clampedLevelRecord(state_, cell, packedCoordOf(x, y_), kWindowLevel);
-        walker_.loadCursor();
-        storePixel(target, estimateEdgePixel(*border, n0, n1, n2, n3));
+        const int k = batch_.count;
+        bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
+        queued_[k] = Queued{target, {n0, n1, n2, n3}};
+        if (++batch_.count == WindowBatch::kCapacity) flush();
     }
 
-    EnlargerState& state_;
+    struct Queued {
+        std::uint8_t* target;
+        TaggedPixel n[4];
+    };
+
     const NeighborSet neighbors_;
-    InteriorWalker walker_;
-    MomentRecord& window_;
     const bool canEstimate_;
-    const std::int32_t interiorEndX_;
-    const std::int32_t interiorEndY_;
+    std::optional<WindowBands> bands_;
+    WindowBatch batch_{};
+    Queued queued_[WindowBatch::kCapacity];
     std::int32_t y_ = 0;
-    bool interiorRow_ = false;
-    CellIndex rowCell_ = 0;
+    bool rowReady_ = false;
 };
-
-void runPass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX, std::int32_t startY,
-             std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors, bool axial, bool groupsOfFour,
-             bool clearAhead) {
-    setPassDirections(state, neighbors);
-    CacheRowClearer clearer(state, state.innerHeight + 4);
-    const std::int32_t rowStep = axial ? 1 : 2;
-    MomentRecord window;
-    PassVisitor visitor(state, neighbors, window);
-    std::int32_t firstColumn = startX;
-    for (std::int32_t y = startY; y < endY; y += rowStep) {
-        std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
-        if (clearAhead) clearer.readyForRow(y);
-        visitor.beginRow(y);
-        std::int32_t x = firstColumn;
-#if defined(CREST_FLAT_TARGETS_SSE2)
-        if (groupsOfFour)
-            for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
-#else
-        (void)groupsOfFour;
-#endif
-        for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
-        if (axial) firstColumn = 3 - firstColumn;
-    }
-    visitor.finish();
-}
 
 }  // namespace
 
 void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
                      std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                      bool axial) {
-    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, true, false);
-}
-
-void interpolatePassClearingCaches(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
-                                   std::int32_t startY, std::int32_t endX, std::int32_t endY,
-                                   const NeighborSet& neighbors, bool axial) {
-    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, true, true);
-}
-
-void interpolatePassOneByOne(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
-                             std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
-                             bool axial) {
-    runPass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, false, false);
+    setPassDirections(state, neighbors);
+    const std::int32_t rowStep = axial ? 1 : 2;
+    PassVisitor visitor(state, neighbors, axial);
+    std::int32_t firstColumn = startX;
+    for (std::int32_t y = startY; y < endY; y += rowStep) {
+        std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
+        visitor.beginRow(y);
+        std::int32_t x = firstColumn;
+#if defined(CREST_FLAT_TARGETS_SSE2)
+        for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
+#endif
+        for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
+        if (axial) firstColumn = 3 - firstColumn;
+    }
+    visitor.flush();
 }
 
 }  // namespace crest

@@ -27,25 +27,13 @@ TaggedPixel smoothFill(TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPix
 void setPassDirections(EnlargerState& state, const NeighborSet& neighbors);
 
 // Visits targets row by row from (startX, startY), every second column, to the
-// exclusive bounds endX and endY. The diagonal pass (axial false) visits every
+// exclusive bounds endX and endY. Active targets get their windows from
+// statistics bands built row by row (window_bands.h) in the state's cache
+// storage, the same words as the pyramid's clampedLevelRecord gives. The diagonal pass (axial false) visits every
 // second row from a fixed start column; the axial pass visits every row,
 // alternating the start column between c and 3 - c.
 void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
                      std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                      bool axial);
-
-// The same pass on level caches whose entries may hold anything, as
-// EnlargerState::sizeCachesUncleared leaves them: it nulls every cache row
-// before its first target can reach it. The caches must hold innerHeight + 4
-// rows of halfWidth entries.
-void interpolatePassClearingCaches(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
-                                   std::int32_t startY, std::int32_t endX, std::int32_t endY,
-                                   const NeighborSet& neighbors, bool axial);
-
-// The same pass one target at a time, without the four-target groups: the
-// plain form the grouped one must match bit for bit.
-void interpolatePassOneByOne(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
-                             std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
-                             bool axial);
 
 }  // namespace crest

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "engine/interior_walker.h"
 #include "engine/tagged_pixel.h"
 
 namespace crest {
@@ -33,8 +32,6 @@ std::int32_t clampCoordinate(std::int32_t t, std::int32_t limit) {
 }
 
 }  // namespace
-
-MomentRecord* takeRecordFromNextBlock(EnlargerState& state) { return state.takeFromNextBlock(); }
 
 MomentRecord* computeSampleRecord(EnlargerState& state, std::int32_t u, std::int32_t v) {
     const std::uint8_t* sample =
@@ -69,12 +66,23 @@ MomentRecord* levelOneRecord(EnlargerState& state, CellIndex cell, PackedCoord p
 }
 
 MomentRecord* interiorWindowSum(EnlargerState& state, CellIndex cell, PackedCoord packed) {
-    const std::int32_t u = unpackU(packed);
-    const std::uint8_t* target =
-        state.origin + static_cast<std::ptrdiff_t>(unpackV(packed)) * state.pitch + 4 * static_cast<std::ptrdiff_t>(u);
-    InteriorWalker walker(state);
-    walker.windowSum(state.windowSum, cell, target, (u + 2) & 1);
-    walker.storeCursor();
+    const MomentRecord* quarter[4];
+    for (int j = 0; j < 4; ++j) {
+        const CellIndex nodeCell = cell + state.levelStep[2][j];
+        MomentRecord*& entry = state.levelCache[2].entries[nodeCell];
+        if (entry == nullptr) {
+            MomentRecord* record = state.takeRecord();
+            entry = record;
+            const PackedCoord node = packedAdd(packed, scaledStep(state.dirPacked[j], 2));
+            const MomentRecord* child[4];
+            for (int k = 0; k < 4; ++k)
+                child[k] = levelOneRecord(state, nodeCell + state.levelStep[1][k],
+                                          packedAdd(node, scaledStep(state.dirPacked[k], 1)));
+            sumFourRecords(*record, *child[0], *child[1], *child[2], *child[3]);
+        }
+        quarter[j] = entry;
+    }
+    sumFourRecords(state.windowSum, *quarter[0], *quarter[1], *quarter[2], *quarter[3]);
     return &state.windowSum;
 }
 

@@ -26,21 +26,23 @@ median = {}
 for run in runs:
     if run.get("aggregate_name") != "median":
         continue
-    m = re.match(r"BM_(\w+?)_(\w+)/(\d+)/(\d+)", run["run_name"])
+    m = re.match(r"BM_(\w+?)_(\w+)/(\d+)/(\d+)(?:/(\d+))?", run["run_name"])
     if m:
-        median[(m.group(1), m.group(2), f"{m.group(3)}x{m.group(4)}")] = (run["real_time"], run["cpu_time"])
+        isa = {"1": "sse2", "2": "avx2", "3": "avx512"}.get(m.group(5) or "", "")
+        median[(m.group(1), m.group(2), f"{m.group(3)}x{m.group(4)}", isa)] = (run["real_time"], run["cpu_time"])
 for line in os.environ.get("OPENCV_LINES", "").splitlines():
     name, size, ms, _ = line.split()
-    median[("OpenCvLanczos4", "natural", size)] = (float(ms), float(ms))
+    median[("OpenCvLanczos4", "natural", size, "")] = (float(ms), float(ms))
 # On a shared machine the CPU time is the steadier of the two.
 print("\nmedians, ms per frame (real / CPU); ratio = engine / OpenCV Lanczos-4 on one thread")
-for (kind, content, size), (ms, cpu) in sorted(median.items(), key=lambda kv: (kv[0][0], kv[0][1], int(kv[0][2].split('x')[0]))):
+for (kind, content, size, isa), (ms, cpu) in sorted(median.items(), key=lambda kv: (kv[0][0], kv[0][1], int(kv[0][2].split('x')[0]), kv[0][3])):
     if kind != "Enlarge":
         continue
-    yard = median.get(("OpenCvLanczos4", "natural", size))
+    yard = median.get(("OpenCvLanczos4", content, size, "")) or median.get(("OpenCvLanczos4", "natural", size, ""))
+    size = f"{size} {isa}"
     if yard:
-        print(f"  {content:8s} {size:>9s}  engine {ms:7.1f} / {cpu:7.1f}  opencv {yard[0]:7.1f} / {yard[1]:7.1f}"
+        print(f"  {content:8s} {size:>16s}  engine {ms:7.1f} / {cpu:7.1f}  opencv {yard[0]:7.1f} / {yard[1]:7.1f}"
               f"  ratio {ms / yard[0]:.2f} / {cpu / yard[1]:.2f}")
     else:
-        print(f"  {content:8s} {size:>9s}  engine {ms:7.1f} / {cpu:7.1f}  opencv n/a")
+        print(f"  {content:8s} {size:>16s}  engine {ms:7.1f} / {cpu:7.1f}  opencv n/a")
 PY

@@ -3,6 +3,7 @@
 // the engine swaps rows so that every index is a constant.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -84,34 +85,64 @@ void expectSameBits(const MomentRecord& record, int trial) {
         << plain[0] << " " << plain[1] << " " << plain[2] << " " << plain[3];
 }
 
-TEST(SolveEquivalence, MatchesThePlainSolveOnSampledWindows) {
-    pictures::Random random(2026);
-    std::int32_t all[256];
-    for (int i = 0; i < 256; ++i) all[i] = i;
-    const std::int32_t few[] = {0, 1, 2, 255};
-    const std::int32_t two[] = {100, 101};
-    const std::int32_t dark[] = {0, 0, 0, 1};
-    for (int trial = 0; trial < 20000; ++trial) {
-        switch (trial % 4) {
-            case 0: expectSameBits(windowOf(random, all, 256), trial); break;
-            case 1: expectSameBits(windowOf(random, few, 4), trial); break;
-            case 2: expectSameBits(windowOf(random, two, 2), trial); break;
-            default: expectSameBits(windowOf(random, dark, 4), trial); break;
+// Sampled windows and arbitrary words in turn: few levels give ties and
+// dropped pivots, small arbitrary words hit the pivot threshold and exact
+// ties in every column.
+MomentRecord testWindow(pictures::Random& random, int trial) {
+    static const std::int32_t few[] = {0, 1, 2, 255}, two[] = {100, 101}, dark[] = {0, 0, 0, 1};
+    static const auto all = [] {
+        std::array<std::int32_t, 256> levels{};
+        for (int i = 0; i < 256; ++i) levels[static_cast<std::size_t>(i)] = i;
+        return levels;
+    }();
+    switch (trial % 8) {
+        case 0: return windowOf(random, all.data(), 256);
+        case 1: return windowOf(random, few, 4);
+        case 2: return windowOf(random, two, 2);
+        case 3: return windowOf(random, dark, 4);
+        default: {
+            MomentRecord record{};
+            const std::uint32_t range = trial % 8 == 4 ? 4u : trial % 8 == 5 ? 24u : 5000u;
+            for (std::int32_t& word : record.word)
+                word = static_cast<std::int32_t>(random.below(2 * range)) - static_cast<std::int32_t>(range);
+            return record;
         }
     }
 }
 
-// Arbitrary words, not only sums of products: small values hit the pivot
-// threshold and exact ties in every column.
-TEST(SolveEquivalence, MatchesThePlainSolveOnArbitraryWords) {
-    pictures::Random random(7);
-    for (int trial = 0; trial < 20000; ++trial) {
-        MomentRecord record{};
-        const std::uint32_t range = trial % 3 == 0 ? 4u : trial % 3 == 1 ? 24u : 5000u;
-        for (std::int32_t& word : record.word)
-            word = static_cast<std::int32_t>(random.below(2 * range)) - static_cast<std::int32_t>(range);
-        expectSameBits(record, trial);
+TEST(SolveEquivalence, MatchesThePlainSolve) {
+    pictures::Random random(2026);
+    for (int trial = 0; trial < 40000; ++trial) expectSameBits(testWindow(random, trial), trial);
+}
+
+// Every instruction set the processor has, each lane of every batch against
+// the one-window solve, with batches of every fill.
+TEST(SolveEquivalence, BatchesGiveTheSameBitsOnEveryInstructionSet) {
+    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
+    for (auto set : {SolveInstructions::scalar, SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
+        if (set > processor) continue;
+        ASSERT_EQ(limitSolveInstructions(set), set);
+        pictures::Random random(99);
+        for (int trial = 0; trial < 40000; trial += WindowBatch::kCapacity) {
+            WindowBatch batch{};
+            batch.count = 1 + trial / WindowBatch::kCapacity % WindowBatch::kCapacity;
+            MomentRecord windows[WindowBatch::kCapacity];
+            for (int k = 0; k < batch.count; ++k) {
+                windows[k] = testWindow(random, trial + k);
+                for (int w = 0; w < MomentRecord::kWords; ++w) batch.word[w][k] = windows[k].word[w];
+            }
+            float weights[4][WindowBatch::kCapacity];
+            solveEdgeWeightBatch(batch, weights);
+            for (int k = 0; k < batch.count; ++k) {
+                float one[4];
+                solveEdgeWeights(windows[k], one);
+                for (int j = 0; j < 4; ++j)
+                    ASSERT_EQ(std::memcmp(&weights[j][k], &one[j], sizeof(float)), 0)
+                        << "set " << static_cast<int>(set) << " trial " << trial + k << " weight " << j;
+            }
+        }
     }
+    limitSolveInstructions(SolveInstructions::avx512);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "cli/frame_bitmap.h"
 #include "engine/enlarger.h"
+#include "engine/window_bands.h"
 #include "tests/support/picture_generator.h"
 #include "tests/support/reference_enlarger.h"
 
@@ -108,6 +109,30 @@ TEST(WindowPyramid, InteriorPathMatchesGeneralPathWhereverBothServe) {
             }
             if (size.width <= 36 || size.height <= 36) {
                 EXPECT_EQ(interiorTargets, 0) << size.width << "x" << size.height;
+            }
+        }
+}
+
+// The bands a pass builds row by row give every target of the pass, border
+// and interior, the words of the pyramid's general path.
+TEST(WindowBands, GiveEveryTargetTheGeneralPathsWords) {
+    std::vector<FrameSize> sizes(std::begin(kSizes), std::end(kSizes));
+    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}});
+    for (bool axial : {false, true})
+        for (const FrameSize& size : sizes) {
+            PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
+            EnlargerState banded(setup.state());
+            WindowBands bands(banded, axial);
+            int row = -1;
+            for (const auto& [x, y] : setup.targets()) {
+                if (y != row) bands.beginRow(row = y);
+                MomentRecord window;
+                bands.window(x, window.word, 1);
+                const MomentRecord* general =
+                    clampedLevelRecord(setup.state(), cellIndexOf(x, y, size.width / 2), packedCoordOf(x, y), kWindowLevel);
+                expectSameWords(window, *general,
+                                (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
+                                    std::to_string(size.height) + " at " + std::to_string(x) + "," + std::to_string(y));
             }
         }
 }

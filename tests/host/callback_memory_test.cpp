@@ -48,7 +48,7 @@ TEST_F(CallbackMemory, EndReleasesEverythingButTheSentinel) {
     InstanceDriver instance(descriptor_);
     ASSERT_EQ(instance.init(), 0);
     ASSERT_EQ(instance.enlarge(picture_, false).result, 0);
-    EXPECT_GT(memory_.liveBlocks(), 4u);
+    EXPECT_EQ(memory_.liveBlocks(), 4u) << "the sentinel and three band storages";
     descriptor_.endCallback(&instance.context, &testing::fakeHostFunctions());
     EXPECT_EQ(memory_.liveBlocks(), 1u);
     // And the instance still works: the pool grows again from empty.
@@ -76,7 +76,7 @@ TEST_F(CallbackMemory, RunFailsAtEveryAllocationAndRecovers) {
         EXPECT_EQ(retry.result, 0);
         EXPECT_EQ(retry.pixels, expected);
     }
-    EXPECT_GE(failingRuns, 4);
+    EXPECT_GE(failingRuns, 3);
     instance.deinit();
     EXPECT_EQ(memory_.liveBlocks(), 0u);
 }
@@ -107,7 +107,7 @@ TEST_F(CallbackMemory, CopyFailsAtEveryAllocationSafely) {
         EXPECT_EQ(memory_.liveBlocks(), liveBefore) << "failing allocation " << n;
         if (!failed) break;
     }
-    EXPECT_GE(failedCopies, 5) << "sentinel, blocks and three caches";
+    EXPECT_GE(failedCopies, 4) << "sentinel and three caches";
     original.deinit();
 }
 

@@ -1,0 +1,37 @@
+// The batch solve with four lanes; this file is compiled with -mavx2 (and
+// never with FMA: the lanes must round as the scalar solve does).
+#include <immintrin.h>
+
+#include "engine/edge_solve_lanes.h"
+
+namespace crest {
+
+namespace {
+
+struct Avx2Lanes {
+    using D = __m256d;
+    using M = __m256d;
+    static constexpr int kLanes = 4;
+    static D set(double v) { return _mm256_set1_pd(v); }
+    static D sub(D x, D y) { return _mm256_sub_pd(x, y); }
+    static D mul(D x, D y) { return _mm256_mul_pd(x, y); }
+    static D div(D x, D y) { return _mm256_div_pd(x, y); }
+    static D abs(D x) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), x); }
+    static M greater(D x, D y) { return _mm256_cmp_pd(x, y, _CMP_GT_OQ); }
+    static M less(D x, D y) { return _mm256_cmp_pd(x, y, _CMP_LT_OQ); }
+    static D select(M m, D ifTrue, D ifFalse) { return _mm256_blendv_pd(ifFalse, ifTrue, m); }
+    static M andNot(M x, M y) { return _mm256_andnot_pd(y, x); }
+    static D loadWords(const std::int32_t* w) {
+        return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)));
+    }
+    static D roundToFloat(D x) { return _mm256_cvtps_pd(_mm256_cvtpd_ps(x)); }
+    static void storeFloats(float* out, D x) { _mm_storeu_ps(out, _mm256_cvtpd_ps(x)); }
+};
+
+}  // namespace
+
+void solveEdgeWeightBatchAvx2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
+    solveBatchWith<Avx2Lanes>(batch, weights);
+}
+
+}  // namespace crest

@@ -1,0 +1,100 @@
+// solveEdgeWeightBatch: SSE2 pairs everywhere, four and eight lanes where a
+// 64-bit x86 processor has AVX2 or AVX-512F; the choice is made once.
+#include <atomic>
+
+#include "engine/edge_estimate.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+#include "engine/edge_solve_lanes.h"
+#endif
+
+namespace crest {
+
+#if defined(CREST_SOLVE_AVX)
+// In their own files, compiled for their instruction sets.
+void solveEdgeWeightBatchAvx2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
+void solveEdgeWeightBatchAvx512(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
+#endif
+
+namespace {
+
+#if defined(__SSE2__)
+struct Sse2Lanes {
+    using D = __m128d;
+    using M = __m128d;
+    static constexpr int kLanes = 2;
+    static D set(double v) { return _mm_set1_pd(v); }
+    static D sub(D x, D y) { return _mm_sub_pd(x, y); }
+    static D mul(D x, D y) { return _mm_mul_pd(x, y); }
+    static D div(D x, D y) { return _mm_div_pd(x, y); }
+    static D abs(D x) { return _mm_andnot_pd(_mm_set1_pd(-0.0), x); }
+    static M greater(D x, D y) { return _mm_cmpgt_pd(x, y); }
+    static M less(D x, D y) { return _mm_cmplt_pd(x, y); }
+    static D select(M m, D ifTrue, D ifFalse) { return _mm_or_pd(_mm_and_pd(m, ifTrue), _mm_andnot_pd(m, ifFalse)); }
+    static M andNot(M x, M y) { return _mm_andnot_pd(y, x); }
+    static D loadWords(const std::int32_t* w) {
+        return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w)));
+    }
+    static D roundToFloat(D x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
+    static void storeFloats(float* out, D x) { _mm_storel_pi(reinterpret_cast<__m64*>(out), _mm_cvtpd_ps(x)); }
+};
+#endif
+
+void solveOneByOne(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
+    for (int k = 0; k < batch.count; ++k) {
+        MomentRecord window;
+        for (int w = 0; w < MomentRecord::kWords; ++w) window.word[w] = batch.word[w][k];
+        float x[4];
+        solveEdgeWeights(window, x);
+        for (int j = 0; j < 4; ++j) weights[j][k] = x[j];
+    }
+}
+
+SolveInstructions processorInstructions() {
+#if defined(CREST_SOLVE_AVX)
+    if (__builtin_cpu_supports("avx512f")) return SolveInstructions::avx512;
+    if (__builtin_cpu_supports("avx2")) return SolveInstructions::avx2;
+#endif
+#if defined(__SSE2__)
+    return SolveInstructions::sse2;
+#else
+    return SolveInstructions::scalar;
+#endif
+}
+
+SolveInstructions widestAvailable() {
+    static const SolveInstructions widest = processorInstructions();
+    return widest;
+}
+
+std::atomic<std::int32_t> limit{static_cast<std::int32_t>(SolveInstructions::avx512)};
+
+}  // namespace
+
+SolveInstructions solveInstructionsInUse() {
+    const auto available = static_cast<std::int32_t>(widestAvailable());
+    const std::int32_t allowed = limit.load(std::memory_order_relaxed);
+    return static_cast<SolveInstructions>(available < allowed ? available : allowed);
+}
+
+SolveInstructions limitSolveInstructions(SolveInstructions widest) {
+    limit.store(static_cast<std::int32_t>(widest), std::memory_order_relaxed);
+    return solveInstructionsInUse();
+}
+
+void solveEdgeWeightBatch(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
+    switch (solveInstructionsInUse()) {
+#if defined(CREST_SOLVE_AVX)
+        case SolveInstructions::avx512: solveEdgeWeightBatchAvx512(batch, weights); return;
+        case SolveInstructions::avx2: solveEdgeWeightBatchAvx2(batch, weights); return;
+#endif
+#if defined(__SSE2__)
+        case SolveInstructions::sse2: solveBatchWith<Sse2Lanes>(batch, weights); return;
+#endif
+        default: solveOneByOne(batch, weights); return;
+    }
+}
+
+}  // namespace crest

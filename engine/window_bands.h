@@ -1,0 +1,85 @@
+// Window statistics of one pass built row by row, level by level.
+//
+// Every level of the pyramid lives on a lattice of the inner frame: level-0
+// samples and level-1/2 nodes. On each lattice row the positions are every
+// second column, so entry i of a row stands for column 2i + parity. In these
+// entry coordinates the border clamp is plain edge replication along a row,
+// and a clamp of whole rows (edge replication for the diagonal pass, whose
+// lattices use every second row; parity-preserving for the axial pass, whose
+// lattices use every row). So a level-k row is the word-wise sum of four
+// level-(k-1) rows shifted by fixed entry offsets, and rows carry a few
+// replicated padding entries at each end: no inner loop tests a position.
+//
+// A stored row holds its records as 14 planes, one per record word, each
+// with its padding, so a row sum is one long run of 32-bit additions and a
+// row of samples is computed several samples per vector.
+//
+// Each level keeps a small ring of rows, built lazily as the pass's targets
+// move down; rows no active target can reach are never built. The rings live
+// in the storage of the state's three level caches (one level each), which
+// is kept from frame to frame like the caches themselves.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/enlarger_state.h"
+#include "engine/moment_record.h"
+
+namespace crest {
+
+class WindowBands {
+public:
+    // Replicated entries at each end of a row: the furthest a level-3 sum
+    // reaches beyond the row is two entries.
+    static constexpr std::int32_t kPadding = 2;
+
+    // Sizes the rings for a pass over the state's current frame and
+    // direction tables (the three cache storages grow when they must:
+    // std::bad_alloc on failure). Needs innerWidth and innerHeight >= 2.
+    WindowBands(EnlargerState& state, bool axial);
+
+    // Makes the level-2 rows that the targets of destination row y read
+    // available; call before the row's first window().
+    void beginRow(std::int32_t y);
+
+    // The level-3 record of the target in column x of the row passed to
+    // beginRow, exactly as clampedLevelRecord(…, 3) gives it: word w goes
+    // to words[w * stride].
+    void window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
+
+    // Words of storage a level's ring takes for frames of this inner width.
+    static std::int32_t ringWords(std::int32_t level, std::int32_t innerWidth);
+
+private:
+    struct Ring {
+        std::int32_t* storage;
+        std::int32_t rows;    // ring length in rows
+        std::int32_t newest;  // highest row built since the pass began
+    };
+
+    std::int32_t clampRow(std::int32_t row) const;
+    // A row is addressed by its word-0 plane at entry 0; word w of entry i
+    // is at row + w * stride_ + i.
+    const std::int32_t* row(std::int32_t level, std::int32_t r);
+    std::int32_t* slot(std::int32_t level, std::int32_t r) const;
+    void buildRow(std::int32_t level, std::int32_t r);
+    void buildSampleRow(std::int32_t r, std::int32_t* out) const;
+    void sumShiftedRows(std::int32_t* out, const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
+                        const std::int32_t* d) const;
+
+    EnlargerState& state_;
+    const bool axial_;
+    std::int32_t entries_;     // entries per lattice row: innerWidth / 2
+    std::int32_t rowCount_;    // lattice rows: innerHeight / 2 (diagonal) or innerHeight (axial)
+    std::int32_t stride_;      // entries per plane, padding included
+    Ring ring_[3];
+    // The current target row's three level-2 rows (the middle one only in
+    // the axial pass), and the parity that maps its columns to entries.
+    const std::int32_t* above_ = nullptr;
+    const std::int32_t* middle_ = nullptr;
+    const std::int32_t* below_ = nullptr;
+    std::int32_t columnParity_ = 0;
+};
+
+}  // namespace crest
