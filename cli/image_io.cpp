@@ -458,11 +458,13 @@ void writeStillImage(const std::string& path, const FrameBitmap& colour, const F
     const double yres = metadata != nullptr ? 2 * metadata->yres() : 1.0;
     VipsImage* tagged = nullptr;
     if (vips_copy(wrapped.image, &tagged, "interpretation",
-                  greyOutput ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, "xres", xres, "yres", yres,
-                  nullptr) != 0)
+                  greyOutput ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, nullptr) != 0)
         throw CommandError("cannot write output " + path + ": " + libraryError());
     ImageRef output(tagged);
     if (metadata != nullptr) metadata->copyTo(output.image);
+    // After the metadata: setting EXIF data makes libvips take its resolution.
+    output.image->Xres = xres;
+    output.image->Yres = yres;
 
     LibraryBuffer encoded;
     if (save(format, output.image, encoded, settings) != 0)

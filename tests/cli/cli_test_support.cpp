@@ -89,11 +89,11 @@ std::string bigEndian(std::uint32_t value) {
                        static_cast<char>(value)};
 }
 
-std::string chunk(const std::string& type, const std::string& data) {
+}  // namespace
+
+std::string pngChunk(const std::string& type, const std::string& data) {
     return bigEndian(static_cast<std::uint32_t>(data.size())) + type + data + bigEndian(crc32Of(type + data));
 }
-
-}  // namespace
 
 CommandResult runProgram(const std::vector<std::string>& argv, const std::string& stdinPath) {
     char outTemplate[] = "/tmp/crestdoubler-out-XXXXXX";
@@ -295,7 +295,7 @@ std::string pngWithHeaderSize(std::uint32_t width, std::uint32_t height) {
     const std::string header = bigEndian(width) + bigEndian(height) + std::string{8, 2, 0, 0, 0};
     // A zlib stream of a few zero bytes; a reader must give up before inflating it.
     const std::string data("\x78\x9c\x63\x60\x60\x60\x00\x00\x00\x04\x00\x01", 12);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", data) + chunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", data) + pngChunk("IEND", "");
 }
 
 namespace {
@@ -336,7 +336,7 @@ Samples makeSamples(std::int32_t width, std::int32_t height, int bands, int dept
     return samples;
 }
 
-void writePicture(const std::string& pathAndOptions, const Samples& samples) {
+void writePicture(const std::string& pathAndOptions, const Samples& samples, const PictureMetadata& metadata) {
     startVips();
     const bool wide = samples.depth == 16;
     std::vector<std::uint8_t> bytes;
@@ -351,6 +351,10 @@ void writePicture(const std::string& pathAndOptions, const Samples& samples) {
     const bool grey = samples.bands <= 2;
     image->Type = wide ? (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16)
                        : (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB);
+    if (!metadata.iccProfile.empty())
+        vips_image_set_blob_copy(image, VIPS_META_ICC_NAME, metadata.iccProfile.data(), metadata.iccProfile.size());
+    if (metadata.orientation != 0) vips_image_set_int(image, VIPS_META_ORIENTATION, metadata.orientation);
+    if (metadata.pixelsPerInch != 0) image->Xres = image->Yres = metadata.pixelsPerInch / 25.4;
     EXPECT_EQ(vips_image_write_to_file(image, pathAndOptions.c_str(), nullptr), 0) << vips_error_buffer();
     g_object_unref(image);
 }
@@ -397,6 +401,20 @@ pictures::Picture alphaPicture(const Samples& samples) {
             picture.pixels.push_back(rgbWord(alpha, alpha, alpha));
         }
     return picture;
+}
+
+std::string builtInProfile(const std::string& name) {
+    startVips();
+    VipsBlob* blob = nullptr;
+    if (vips_profile_load(name.c_str(), &blob, nullptr) != 0 || blob == nullptr) {
+        ADD_FAILURE() << "no profile " << name << ": " << vips_error_buffer();
+        return {};
+    }
+    std::size_t size = 0;
+    const void* data = vips_blob_get(blob, &size);
+    std::string bytes(static_cast<const char*>(data), size);
+    vips_area_unref(VIPS_AREA(blob));
+    return bytes;
 }
 
 std::string pictureField(const fs::path& path, const std::string& name) {

@@ -109,8 +109,21 @@ struct Samples {
 // Samples of a generated picture: grey from its green; alpha random.
 Samples makeSamples(std::int32_t width, std::int32_t height, int bands, int depth, std::uint64_t seed);
 
+// What a picture file may carry besides its pixels; empty fields are left out.
+struct PictureMetadata {
+    std::string iccProfile;
+    int orientation = 0;       // EXIF, 1 to 8
+    double pixelsPerInch = 0;  // both directions
+};
+
 // Saves through libvips; options in its [key=value] form may follow the path.
-void writePicture(const std::string& pathAndOptions, const Samples& samples);
+void writePicture(const std::string& pathAndOptions, const Samples& samples, const PictureMetadata& metadata = {});
+
+// One of the colour profiles libvips carries, e.g. "p3".
+std::string builtInProfile(const std::string& name);
+
+// A PNG chunk: length, type, data and CRC.
+std::string pngChunk(const std::string& type, const std::string& data);
 Samples readPicture(const std::filesystem::path& path);
 
 // The colour and the alpha of samples as 8-bit pictures the engine takes.
