@@ -167,7 +167,9 @@ std::uint64_t leastFileBytes(Format format, const std::uint8_t* bytes, std::size
         return height * rowBytes / kLargestDeflateRatio;
     }
     if (format == Format::jpeg) {
-        // Every 8x8 block of luma has a DC code of at least one bit.
+        // Every 8x8 block of luma has a Huffman-coded DC of at least one bit
+        // (arithmetic coding, which libjpeg also reads, is rare enough to
+        // be held to the same bound).
         return ((width + 7) / 8) * ((height + 7) / 8) / 8;
     }
     return 0;
