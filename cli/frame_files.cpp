@@ -1,47 +1,50 @@
 #include "cli/frame_files.h"
 
+#include <cstring>
+
 #include "cli/command_error.h"
+#include "cli/image_io.h"
 #include "cli/path_kind.h"
 #include "cli/raw_stream.h"
-
-#if CRESTDOUBLER_WITH_PNG
-#include "cli/png_io.h"
-#endif
 
 namespace crest::cli {
 
 namespace {
 
-// What this build reads and writes besides raw frames: PNG pictures.
-void checkSupported(const std::string& path) {
-    const PathKind kind = kindOfPath(path);
-    if (kind == PathKind::video)
-        throw CommandError("cannot handle " + path + ": video files are not supported by this build");
-    if (!CRESTDOUBLER_WITH_PNG || lowerExtension(path) != "png")
-        throw CommandError("cannot handle " + path + ": this build reads and writes PNG pictures and raw frames only");
-}
+// One raw frame into a picture, without metadata: the tag as alpha with --keep-tags.
+class PictureFrameWriter final : public FrameWriter {
+public:
+    PictureFrameWriter(std::string path, const Options& options) : path_(std::move(path)) {
+        settings_.keepTags = options.keepTags;
+        settings_.quality = options.quality.value_or(settings_.quality);
+    }
+
+    // Kept until finish(): an input with a second frame leaves no file.
+    void writeFrame(const FrameBitmap& frame) override {
+        if (frame_ != nullptr)
+            throw CommandError("output " + path_ + " is a picture, which holds one frame, but the input has more");
+        frame_ = std::make_unique<FrameBitmap>(frame.width, frame.height);
+        for (std::int32_t y = 0; y < frame.height; ++y)
+            std::memcpy(frame_->row(y), frame.row(y), 4 * static_cast<std::size_t>(frame.width));
+    }
+    void finish() override {
+        if (frame_ != nullptr) writeStillImage(path_, *frame_, nullptr, false, nullptr, settings_);
+    }
+
+private:
+    std::string path_;
+    ImageSaveSettings settings_;
+    std::unique_ptr<FrameBitmap> frame_;
+};
 
 }  // namespace
 
-std::unique_ptr<FrameReader> openFrameReader(const Options& options) {
-    if (kindOfPath(options.input) == PathKind::raw)
-        return std::make_unique<RawFrameReader>(options.input, *options.rawSize);
-    checkSupported(options.input);
-#if CRESTDOUBLER_WITH_PNG
-    return std::make_unique<PngFrameReader>(options.input);
-#else
-    return nullptr;
-#endif
-}
-
 std::unique_ptr<FrameWriter> openFrameWriter(const Options& options) {
-    if (kindOfPath(options.output) == PathKind::raw) return std::make_unique<RawFrameWriter>(options.output);
-    checkSupported(options.output);
-#if CRESTDOUBLER_WITH_PNG
-    return std::make_unique<PngFrameWriter>(options.output, options.keepTags);
-#else
-    return nullptr;
-#endif
+    const PathKind kind = kindOfPath(options.output);
+    if (kind == PathKind::raw) return std::make_unique<RawFrameWriter>(options.output);
+    if (kind == PathKind::video)
+        throw CommandError("cannot handle " + options.output + ": video files are not supported by this build");
+    return std::make_unique<PictureFrameWriter>(options.output, options);
 }
 
 }  // namespace crest::cli

@@ -1,4 +1,4 @@
-// Picks the reader and writer for the formats the paths name.
+// Picks the writer for the format an output path names.
 #pragma once
 
 #include <memory>
@@ -8,7 +8,7 @@
 
 namespace crest::cli {
 
-std::unique_ptr<FrameReader> openFrameReader(const Options& options);
+// A raw stream, or a picture that holds one frame.
 std::unique_ptr<FrameWriter> openFrameWriter(const Options& options);
 
 }  // namespace crest::cli

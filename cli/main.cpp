@@ -1,4 +1,4 @@
-// crestdoubler: enlarges PNG images and raw frame streams 2:1 through the filter module.
+// crestdoubler: enlarges pictures and raw frame streams 2:1 through the filter module.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -13,11 +13,13 @@
 #include "cli/filter_host.h"
 #include "cli/frame_files.h"
 #include "cli/frame_pipeline.h"
+#include "cli/image_io.h"
 #include "cli/module_loader.h"
 #include "cli/options.h"
 #include "cli/path_kind.h"
 #include "cli/progress_line.h"
 #include "cli/raw_stream.h"
+#include "cli/still_images.h"
 #include "cli/temporary_output.h"
 
 #ifndef CRESTDOUBLER_VERSION
@@ -40,7 +42,7 @@ void enlargeRawStream(const Options& options) {
     RawFrameReader reader(options.input, *options.rawSize);
     const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    // A PNG output holds one frame: more instances would only enlarge frames it refuses.
+    // A picture holds one frame: more instances would only enlarge frames it refuses.
     const int threads = kindOfPath(options.output) == PathKind::image ? 1 : options.threads;
     ProgressLine progress(stderrIsTerminal());
     try {
@@ -53,30 +55,23 @@ void enlargeRawStream(const Options& options) {
     progress.finish(true);
 }
 
-void enlargeFrames(const Options& options) {
-    if (options.outputFolder) throw CommandError("-o OUTDIR is not supported by this build yet");
+ExitStatus enlargeFrames(const Options& options) {
+    if (options.outputFolder) return enlargeImagesIntoFolder(options);
     checkDistinctFiles(options);
     checkOutputFolder(options.output);
-    if (kindOfPath(options.input) == PathKind::raw) {
+    if (kindOfPath(options.input) == PathKind::raw)
         enlargeRawStream(options);
-        return;
-    }
-    // Reading first rejects a bad input before the module is touched; a PNG
-    // is read whole here.
-    const std::unique_ptr<FrameReader> reader = openFrameReader(options);
-    const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
-
-    const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    FilterInstance instance(module);
-    std::int64_t frameNumber = 0;
-    while (FrameBitmap* frame = reader->nextFrame()) writer->writeFrame(instance.enlarge(*frame, ++frameNumber));
-    writer->finish();
+    else if (kindOfPath(options.input) == PathKind::video)
+        throw CommandError("cannot handle " + options.input + ": video files are not supported by this build");
+    else
+        enlargeImageFile(options);
+    return ExitStatus::success;
 }
 
 ExitStatus run(const std::vector<std::string>& arguments) {
     const Options options = parseOptions(arguments);
     if (options.showHelp) {
-        std::fputs(usageText().c_str(), stdout);
+        std::fputs((usageText() + "\n" + imageFormatsHelp()).c_str(), stdout);
         return ExitStatus::success;
     }
     if (options.showVersion) {
@@ -84,9 +79,9 @@ ExitStatus run(const std::vector<std::string>& arguments) {
                     static_cast<int>(kHostInterfaceVersion));
         return ExitStatus::success;
     }
-    enlargeFrames(options);
+    const ExitStatus status = enlargeFrames(options);
     if (std::fflush(stdout) != 0) throw CommandError("cannot write to standard output: " + systemReason(errno));
-    return ExitStatus::success;
+    return status;
 }
 
 }  // namespace
@@ -100,6 +95,7 @@ int main(int argc, char** argv) {
 #endif
     removeTemporaryOutputsOnSignals();
     useBinaryStandardStreams();
+    const ImageLibraryScope imageLibrary;
     try {
         return static_cast<int>(run(std::vector<std::string>(argv + 1, argv + argc)));
     } catch (const CommandError& error) {

@@ -229,7 +229,9 @@ std::string usageText() {
            "  --help          show this text\n"
            "  --version       show the version\n"
            "\n"
-           "Example:\n"
+           "Examples:\n"
+           "  crestdoubler photo.jpg photo-2x.jpg\n"
+           "  crestdoubler -o enlarged --suffix -2x holiday/\n"
            "  ffmpeg -i in.mp4 -f rawvideo -pix_fmt bgra - | crestdoubler --size 640x360 - - |\n"
            "    ffmpeg -f rawvideo -pix_fmt bgra -s 1280x720 -i - out.mkv\n";
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test crestdoubler (run as root).
-# make: the default preset generates Makefiles.
+# make: the default preset generates Makefiles. libvips-dev: pictures in the command;
+# libpng-dev: the tests write some PNGs byte by byte.
 set -euo pipefail
 apt-get update
-apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev pkg-config ninja-build clang-14 libclang-rt-14-dev
+apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev libvips-dev pkg-config ninja-build clang-14 libclang-rt-14-dev

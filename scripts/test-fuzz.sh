@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (build-fuzz, clang++-14 with libFuzzer, AddressSanitizer
-# and UndefinedBehaviorSanitizer), replays the committed corpus and fuzzes the
-# frame driver for about a minute from it. New inputs go to a scratch folder,
-# not into tests/fuzz/corpus. Fails on any crash, leak or hang.
+# and UndefinedBehaviorSanitizer), replays the committed corpora and fuzzes the
+# frame driver and the command's picture reading for about a minute each. New
+# inputs go to a scratch folder, not into tests/fuzz. Fails on any crash, leak
+# or hang.
 #
 # No clang++-14 or libFuzzer: "SKIPPED: ..." and exit 0, except with CI=true,
 # where that is a failure. scripts/install-deps.sh installs them.
@@ -34,23 +35,36 @@ echo "== configure and build the fuzz preset"
 cmake --preset fuzz || fail "configuring build-fuzz"
 cmake --build --preset fuzz || fail "building build-fuzz"
 
-echo "== replay of tests/fuzz/corpus"
-build-fuzz/fuzz_frame_driver_replay tests/fuzz/corpus 2>"$WORK/replay.log" || {
-  tail -n 40 "$WORK/replay.log"
-  fail "an input of tests/fuzz/corpus fails (scratch folder $WORK)"
-}
-tail -n 1 "$WORK/replay.log"
+# fuzz_target NAME CORPUS MAX_LEN: replays the committed corpus, then fuzzes
+# from it for SECONDS_TO_FUZZ seconds.
+fuzz_target() {
+  local name=$1 corpus=$2 max_len=$3
+  echo "== replay of $corpus"
+  "build-fuzz/${name}_replay" "$corpus" 2>"$WORK/$name-replay.log" || {
+    tail -n 40 "$WORK/$name-replay.log"
+    fail "an input of $corpus fails (scratch folder $WORK)"
+  }
+  tail -n 1 "$WORK/$name-replay.log"
 
-echo "== fuzzing the frame driver for ${SECONDS_TO_FUZZ} s"
-mkdir -p "$WORK/corpus" "$WORK/artifacts"
-build-fuzz/fuzz_frame_driver -max_total_time="$SECONDS_TO_FUZZ" -max_len=512 -timeout=20 -print_final_stats=1 \
-  -artifact_prefix="$WORK/artifacts/" "$WORK/corpus" tests/fuzz/corpus >"$WORK/fuzz.log" 2>&1
-status=$?
-grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' "$WORK/fuzz.log"
-if [ "$status" -ne 0 ]; then
-  tail -n 60 "$WORK/fuzz.log"
-  fail "the fuzzer found a failing input: $(ls "$WORK"/artifacts/* 2>/dev/null | tr '\n' ' ')(kept in $WORK)"
+  echo "== fuzzing $name for ${SECONDS_TO_FUZZ} s"
+  mkdir -p "$WORK/$name-corpus" "$WORK/$name-artifacts"
+  "build-fuzz/$name" -max_total_time="$SECONDS_TO_FUZZ" -max_len="$max_len" -timeout=20 -print_final_stats=1 \
+    -artifact_prefix="$WORK/$name-artifacts/" "$WORK/$name-corpus" "$corpus" >"$WORK/$name.log" 2>&1
+  local status=$?
+  grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' "$WORK/$name.log"
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$WORK/$name.log"
+    fail "the fuzzer found a failing input for $name: $(ls "$WORK/$name-artifacts"/* 2>/dev/null | tr '\n' ' ')(kept in $WORK)"
+  fi
+  echo "new corpus inputs in this run: $(ls "$WORK/$name-corpus" | wc -l)"
+}
+
+fuzz_target fuzz_frame_driver tests/fuzz/corpus 512
+# Built only where libvips is found (scripts/install-deps.sh installs it).
+if [ -x build-fuzz/fuzz_image_reading ]; then
+  fuzz_target fuzz_image_reading tests/fuzz/image-corpus 4096
+elif [ "${CI:-}" = true ]; then
+  fail "build-fuzz/fuzz_image_reading was not built (libvips missing?)"
 fi
-echo "new corpus inputs in this run: $(ls "$WORK/corpus" | wc -l)"
 rm -rf "$WORK"
-echo "PASS: ${SECONDS_TO_FUZZ} s of fuzzing the frame driver found nothing"
+echo "PASS: ${SECONDS_TO_FUZZ} s of fuzzing each target found nothing"

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <vips/vips.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace crest::clitest {
@@ -24,6 +26,22 @@ int waitForExit(pid_t child) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
+}
+
+// Runs argv in a child with the given descriptors as its standard streams.
+pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> arguments;
+        for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+        arguments.push_back(nullptr);
+        execv(arguments[0], arguments.data());
+        _exit(127);
+    }
+    return child;
 }
 
 std::string replaceAll(std::string text, const std::string& word, const std::string& with) {
@@ -71,30 +89,20 @@ std::string bigEndian(std::uint32_t value) {
                        static_cast<char>(value)};
 }
 
-std::string chunk(const std::string& type, const std::string& data) {
+}  // namespace
+
+std::string pngChunk(const std::string& type, const std::string& data) {
     return bigEndian(static_cast<std::uint32_t>(data.size())) + type + data + bigEndian(crc32Of(type + data));
 }
-
-}  // namespace
 
 CommandResult runProgram(const std::vector<std::string>& argv, const std::string& stdinPath) {
     char outTemplate[] = "/tmp/crestdoubler-out-XXXXXX";
     char errTemplate[] = "/tmp/crestdoubler-err-XXXXXX";
     const int outFile = mkstemp(outTemplate);
     const int errFile = mkstemp(errTemplate);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int inFile = open(stdinPath.c_str(), O_RDONLY);
-        if (inFile < 0) _exit(127);
-        dup2(inFile, 0);
-        dup2(outFile, 1);
-        dup2(errFile, 2);
-        std::vector<char*> arguments;
-        for (const std::string& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
-        arguments.push_back(nullptr);
-        execv(arguments[0], arguments.data());
-        _exit(127);
-    }
+    const int inFile = open(stdinPath.c_str(), O_RDONLY);
+    const pid_t child = inFile < 0 ? -1 : spawn(argv, inFile, outFile, errFile);
+    if (inFile >= 0) close(inFile);
     CommandResult result;
     result.exitCode = waitForExit(child);
     close(outFile);
@@ -105,6 +113,15 @@ CommandResult runProgram(const std::vector<std::string>& argv, const std::string
     unlink(errTemplate);
     return result;
 }
+
+int startProgram(const std::vector<std::string>& argv) {
+    const int null = open("/dev/null", O_RDWR);
+    const pid_t child = spawn(argv, null, null, null);
+    close(null);
+    return child;
+}
+
+int waitForProgram(int pid) { return waitForExit(pid); }
 
 CommandResult runCrestdoubler(const std::vector<std::string>& arguments, const std::string& stdinPath) {
     std::vector<std::string> argv{CRESTDOUBLER_EXE};
@@ -278,7 +295,154 @@ std::string pngWithHeaderSize(std::uint32_t width, std::uint32_t height) {
     const std::string header = bigEndian(width) + bigEndian(height) + std::string{8, 2, 0, 0, 0};
     // A zlib stream of a few zero bytes; a reader must give up before inflating it.
     const std::string data("\x78\x9c\x63\x60\x60\x60\x00\x00\x00\x04\x00\x01", 12);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", data) + chunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", data) + pngChunk("IEND", "");
+}
+
+namespace {
+
+void startVips() {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        ASSERT_EQ(VIPS_INIT("cli_tests"), 0) << vips_error_buffer();
+        vips_cache_set_max(0);  // files of one name are rewritten between reads
+        std::atexit([] { vips_shutdown(); });  // the leak checker sees the library's memory returned
+    });
+}
+
+}  // namespace
+
+std::uint32_t Samples::colour(std::int32_t x, std::int32_t y) const {
+    const int shift = depth == 16 ? 8 : 0;
+    const unsigned red = at(x, y, 0) >> shift;
+    if (bands <= 2) return rgbWord(red, red, red);
+    return rgbWord(red, at(x, y, 1) >> shift, at(x, y, 2) >> shift);
+}
+
+Samples makeSamples(std::int32_t width, std::int32_t height, int bands, int depth, std::uint64_t seed) {
+    const pictures::Picture source = pictures::makePicture(pictures::Content::natural, width, height, seed);
+    pictures::Random random(seed * 5 + 1);
+    Samples samples{width, height, bands, depth, {}};
+    // 16-bit samples carry random low bytes, which a reader must drop.
+    auto wide = [&](unsigned byte) {
+        return static_cast<std::uint16_t>(depth == 16 ? (byte << 8) | random.below(256) : byte);
+    };
+    for (const std::uint32_t pixel : source.pixels) {
+        if (bands <= 2) {
+            samples.values.push_back(wide((pixel >> 8) & 0xFF));
+        } else {
+            for (const int shift : {16, 8, 0}) samples.values.push_back(wide((pixel >> shift) & 0xFF));
+        }
+        if (bands == 2 || bands == 4) samples.values.push_back(wide(random.below(256)));
+    }
+    return samples;
+}
+
+void writePicture(const std::string& pathAndOptions, const Samples& samples, const PictureMetadata& metadata) {
+    startVips();
+    const bool wide = samples.depth == 16;
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint16_t value : samples.values) {
+        if (wide) bytes.insert(bytes.end(), reinterpret_cast<const std::uint8_t*>(&value),
+                               reinterpret_cast<const std::uint8_t*>(&value) + 2);
+        else bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    VipsImage* image = vips_image_new_from_memory(bytes.data(), bytes.size(), samples.width, samples.height,
+                                                  samples.bands, wide ? VIPS_FORMAT_USHORT : VIPS_FORMAT_UCHAR);
+    ASSERT_NE(image, nullptr) << vips_error_buffer();
+    const bool grey = samples.bands <= 2;
+    image->Type = wide ? (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16)
+                       : (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB);
+    if (!metadata.iccProfile.empty())
+        vips_image_set_blob_copy(image, VIPS_META_ICC_NAME, metadata.iccProfile.data(), metadata.iccProfile.size());
+    if (metadata.orientation != 0) vips_image_set_int(image, VIPS_META_ORIENTATION, metadata.orientation);
+    if (metadata.pixelsPerInch != 0) image->Xres = image->Yres = metadata.pixelsPerInch / 25.4;
+    EXPECT_EQ(vips_image_write_to_file(image, pathAndOptions.c_str(), nullptr), 0) << vips_error_buffer();
+    g_object_unref(image);
+}
+
+Samples readPicture(const fs::path& path) {
+    startVips();
+    Samples samples;
+    VipsImage* image = vips_image_new_from_file(path.c_str(), nullptr);
+    if (image == nullptr) {
+        ADD_FAILURE() << "cannot read " << path << ": " << vips_error_buffer();
+        vips_error_clear();
+        return samples;
+    }
+    samples.width = vips_image_get_width(image);
+    samples.height = vips_image_get_height(image);
+    samples.bands = vips_image_get_bands(image);
+    const bool wide = vips_image_get_format(image) == VIPS_FORMAT_USHORT;
+    std::size_t size = 0;
+    void* memory = vips_image_write_to_memory(image, &size);
+    const auto* bytes = static_cast<const std::uint8_t*>(memory);
+    for (std::size_t i = 0; i < size; i += wide ? 2 : 1) {
+        std::uint16_t value = bytes[i];
+        if (wide) std::memcpy(&value, bytes + i, 2);
+        samples.values.push_back(wide ? value >> 8 : value);
+    }
+    g_free(memory);
+    g_object_unref(image);
+    return samples;
+}
+
+pictures::Picture colourPicture(const Samples& samples) {
+    pictures::Picture picture{samples.width, samples.height, {}};
+    for (std::int32_t y = 0; y < samples.height; ++y)
+        for (std::int32_t x = 0; x < samples.width; ++x) picture.pixels.push_back(samples.colour(x, y));
+    return picture;
+}
+
+pictures::Picture alphaPicture(const Samples& samples) {
+    pictures::Picture picture{samples.width, samples.height, {}};
+    const int shift = samples.depth == 16 ? 8 : 0;
+    for (std::int32_t y = 0; y < samples.height; ++y)
+        for (std::int32_t x = 0; x < samples.width; ++x) {
+            const unsigned alpha = samples.at(x, y, samples.bands - 1) >> shift;
+            picture.pixels.push_back(rgbWord(alpha, alpha, alpha));
+        }
+    return picture;
+}
+
+std::string builtInProfile(const std::string& name) {
+    startVips();
+    VipsBlob* blob = nullptr;
+    if (vips_profile_load(name.c_str(), &blob, nullptr) != 0 || blob == nullptr) {
+        ADD_FAILURE() << "no profile " << name << ": " << vips_error_buffer();
+        return {};
+    }
+    std::size_t size = 0;
+    const void* data = vips_blob_get(blob, &size);
+    std::string bytes(static_cast<const char*>(data), size);
+    vips_area_unref(VIPS_AREA(blob));
+    return bytes;
+}
+
+std::string pictureField(const fs::path& path, const std::string& name) {
+    startVips();
+    VipsImage* image = vips_image_new_from_file(path.c_str(), nullptr);
+    if (image == nullptr) {
+        ADD_FAILURE() << "cannot read " << path << ": " << vips_error_buffer();
+        vips_error_clear();
+        return {};
+    }
+    std::string text;
+    const GType type = vips_image_get_typeof(image, name.c_str());
+    if (type == VIPS_TYPE_BLOB) {
+        const void* data = nullptr;
+        std::size_t length = 0;
+        if (vips_image_get_blob(image, name.c_str(), &data, &length) == 0)
+            text.assign(static_cast<const char*>(data), length);
+    } else if (type != 0) {
+        GValue value = G_VALUE_INIT;
+        vips_image_get(image, name.c_str(), &value);
+        char* shown = g_strdup_value_contents(&value);
+        text = shown;
+        g_free(shown);
+        g_value_unset(&value);
+    }
+    g_object_unref(image);
+    return text;
 }
 
 }  // namespace crest::clitest

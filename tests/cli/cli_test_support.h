@@ -22,6 +22,11 @@ struct CommandResult {
 // Runs a program with stdin read from stdinPath; stdout and stderr are captured.
 CommandResult runProgram(const std::vector<std::string>& argv, const std::string& stdinPath = "/dev/null");
 
+// Starts a program with stdin, stdout and stderr on /dev/null; waitForProgram
+// gives its exit code, 128 + signal number when a signal ended it.
+int startProgram(const std::vector<std::string>& argv);
+int waitForProgram(int pid);
+
 // Runs the built command with the given arguments.
 CommandResult runCrestdoubler(const std::vector<std::string>& arguments, const std::string& stdinPath = "/dev/null");
 
@@ -83,5 +88,50 @@ DecodedPng readPng(const std::filesystem::path& path);
 
 // A PNG whose header claims the given size, with no real image behind it.
 std::string pngWithHeaderSize(std::uint32_t width, std::uint32_t height);
+
+// Pictures through libvips: written from 8- or 16-bit samples, and read
+// back as 8-bit samples (the high byte of 16-bit ones).
+struct Samples {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    int bands = 0;  // 1 grey, 2 grey and alpha, 3 RGB, 4 RGBA
+    int depth = 8;
+    std::vector<std::uint16_t> values;  // row-major, bands per pixel
+
+    std::uint16_t at(std::int32_t x, std::int32_t y, int band) const {
+        return values[(static_cast<std::size_t>(y) * width + x) * bands + band];
+    }
+    bool hasAlpha() const { return bands == 2 || bands == 4; }
+    // 0x00RRGGBB of a pixel; grey pictures give R = G = B.
+    std::uint32_t colour(std::int32_t x, std::int32_t y) const;
+};
+
+// Samples of a generated picture: grey from its green; alpha random.
+Samples makeSamples(std::int32_t width, std::int32_t height, int bands, int depth, std::uint64_t seed);
+
+// What a picture file may carry besides its pixels; empty fields are left out.
+struct PictureMetadata {
+    std::string iccProfile;
+    int orientation = 0;       // EXIF, 1 to 8
+    double pixelsPerInch = 0;  // both directions
+};
+
+// Saves through libvips; options in its [key=value] form may follow the path.
+void writePicture(const std::string& pathAndOptions, const Samples& samples, const PictureMetadata& metadata = {});
+
+// One of the colour profiles libvips carries, e.g. "p3".
+std::string builtInProfile(const std::string& name);
+
+// A PNG chunk: length, type, data and CRC.
+std::string pngChunk(const std::string& type, const std::string& data);
+Samples readPicture(const std::filesystem::path& path);
+
+// The colour and the alpha of samples as 8-bit pictures the engine takes.
+pictures::Picture colourPicture(const Samples& samples);
+pictures::Picture alphaPicture(const Samples& samples);
+
+// A metadata field of a picture file as libvips reads it: a string, a
+// number or the bytes of a blob; empty when absent.
+std::string pictureField(const std::filesystem::path& path, const std::string& name);
 
 }  // namespace crest::clitest

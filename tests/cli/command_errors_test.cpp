@@ -45,6 +45,46 @@ void tallPng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeade
 // Within the size limits, but a few bytes cannot hold 512 MB of pixels.
 void largestPngInAFewBytes(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(16384, 8192)); }
 
+// Pictures of the other formats: in.EXT, whole, cut or damaged.
+constexpr char kJpg[] = "jpg";
+constexpr char kWebp[] = "webp";
+constexpr char kTif[] = "tif";
+template <const char* Extension>
+fs::path picturePath(const fs::path& folder) { return folder / (std::string("in.") + Extension); }
+template <const char* Extension>
+void goodPicture(const fs::path& folder) { writePicture(picturePath<Extension>(folder).string(), makeSamples(40, 33, 3, 8, 9)); }
+template <const char* Extension>
+void truncatedPicture(const fs::path& folder) {
+    goodPicture<Extension>(folder);
+    const std::string whole = readFile(picturePath<Extension>(folder));
+    writeFile(picturePath<Extension>(folder), whole.substr(0, whole.size() / 2));
+}
+// 40 junk bytes from byte From, or from a third of the file for From 0.
+template <const char* Extension, std::size_t From>
+void corruptPicture(const fs::path& folder) {
+    goodPicture<Extension>(folder);
+    std::string bytes = readFile(picturePath<Extension>(folder));
+    const std::size_t from = From == 0 ? bytes.size() / 3 : From;
+    for (std::size_t i = from; i < from + 40; ++i) bytes[i] = static_cast<char>(i * 37);
+    writeFile(picturePath<Extension>(folder), bytes);
+}
+// A black picture of the given size: few bytes for many pixels.
+template <const char* Extension, int Width, int Height>
+void blackPicture(const fs::path& folder) {
+    writePicture(picturePath<Extension>(folder).string(),
+                 Samples{Width, Height, 3, 8, std::vector<std::uint16_t>(std::size_t{3} * Width * Height)});
+}
+// A small JPEG whose frame header claims 16000x8000 pixels.
+void jpegInAFewBytes(const fs::path& folder) {
+    goodPicture<kJpg>(folder);
+    std::string bytes = readFile(picturePath<kJpg>(folder));
+    const auto frame = bytes.find("\xff\xc0");
+    ASSERT_NE(frame, std::string::npos);
+    bytes.replace(frame + 5, 4, std::string("\x1f\x40\x3e\x80", 4));  // height 8000, width 16000
+    writeFile(picturePath<kJpg>(folder), bytes);
+}
+void rgbaPng(const fs::path& folder) { writePicture((folder / "in.png").string(), makeSamples(6, 5, 4, 8, 3)); }
+
 struct ErrorCase {
     const char* name;
     void (*prepare)(const fs::path& folder);
@@ -68,7 +108,7 @@ const std::vector<ErrorCase>& errorCases() {
         {"MissingRawInput", nothing, {"--size", "4x4", "@/missing.raw", "@/out.raw"}, kFailure, {"@/missing.raw"}},
         {"InputIsAFolder", nothing, {"--size", "4x4", "@", "@/out.raw"}, kFailure, {"@", "folder"}},
         {"TextNamedPng", textNamedPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "not a PNG"}},
-        {"EmptyPng", emptyPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "not a PNG"}},
+        {"EmptyPng", emptyPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "empty"}},
         {"TruncatedPng", truncatedPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "truncated"}},
         {"PngWithoutEnd", pngWithoutEnd, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "truncated"}},
         {"CorruptPng", corruptPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "corrupt"}},
@@ -77,6 +117,19 @@ const std::vector<ErrorCase>& errorCases() {
         {"LargestPngInAFewBytes", largestPngInAFewBytes, {"@/in.png", "@/out.png"}, kFailure,
          {"@/in.png", "truncated", "16384x8192"}},
         {"TooTallPng", tallPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "1x8193"}},
+        {"TruncatedJpeg", truncatedPicture<kJpg>, {"@/in.jpg", "@/out.jpg"}, kFailure, {"@/in.jpg", "truncated JPEG"}},
+        {"CorruptJpeg", corruptPicture<kJpg, 0>, {"@/in.jpg", "@/out.jpg"}, kFailure, {"@/in.jpg", "corrupt JPEG"}},
+        {"TooWideJpeg", blackPicture<kJpg, 16400, 8>, {"@/in.jpg", "@/out.png"}, kFailure, {"@/in.jpg", "16400x8", "16384x8192"}},
+        {"JpegInAFewBytes", jpegInAFewBytes, {"@/in.jpg", "@/out.png"}, kFailure, {"@/in.jpg", "truncated", "16000x8000"}},
+        {"TruncatedWebp", truncatedPicture<kWebp>, {"@/in.webp", "@/out.webp"}, kFailure, {"@/in.webp", "truncated WebP"}},
+        {"CorruptWebp", corruptPicture<kWebp, 12>, {"@/in.webp", "@/out.webp"}, kFailure, {"@/in.webp", "corrupt WebP"}},
+        {"TooTallWebp", blackPicture<kWebp, 16, 8200>, {"@/in.webp", "@/out.png"}, kFailure, {"@/in.webp", "16x8200"}},
+        {"TruncatedTiff", truncatedPicture<kTif>, {"@/in.tif", "@/out.tif"}, kFailure, {"@/in.tif", "TIFF"}},
+        {"CorruptTiff", corruptPicture<kTif, 4>, {"@/in.tif", "@/out.tif"}, kFailure, {"@/in.tif", "corrupt TIFF"}},
+        {"TooTallTiff", blackPicture<kTif, 8, 8200>, {"@/in.tif", "@/out.tif"}, kFailure, {"@/in.tif", "8x8200"}},
+        {"KeepTagsOfAPictureWithAlpha", rgbaPng, {"--keep-tags", "@/in.png", "@/out.png"}, kFailure,
+         {"--keep-tags", "@/in.png", "alpha"}},
+        {"KeepTagsIntoJpeg", goodPng, {"--keep-tags", "@/in.png", "@/out.jpg"}, kFailure, {"--keep-tags", "@/out.jpg"}},
         {"SizeWithoutX", rawFrames, {"--size", "abc", "@/in.raw", "@/out.raw"}, kUsage, {"--size", "abc"}},
         {"SizeWithoutHeight", rawFrames, {"--size", "10x", "@/in.raw", "@/out.raw"}, kUsage, {"--size", "10x"}},
         {"SizeWithoutWidth", rawFrames, {"--size", "x10", "@/in.raw", "@/out.raw"}, kUsage, {"--size", "x10"}},

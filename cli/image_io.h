@@ -1,0 +1,70 @@
+// Pictures in files: PNG, JPEG, WebP and TIFF through libvips, as the frames
+// the module takes, with their alpha and metadata kept aside.
+//
+// A build without libvips has these functions too; they refuse every picture.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cli/frame_bitmap.h"
+#include "cli/options.h"
+
+namespace crest::cli {
+
+// What a file carries besides its pixels: colour profile, EXIF, XMP, PNG
+// colour chunks, resolution. Kept as the library holds it.
+class ImageMetadata;
+
+struct StillImage {
+    std::unique_ptr<FrameBitmap> colour;  // blue, green, red, 0
+    std::unique_ptr<FrameBitmap> alpha;   // alpha as a grey picture, R = G = B; null without alpha
+    bool grey = false;                    // one colour channel in the file
+    std::shared_ptr<const ImageMetadata> metadata;
+    std::string format;  // "PNG", "JPEG", ... for messages
+};
+
+struct DecodeLimits {
+    std::int32_t maxWidth = kMaxSourceWidth;
+    std::int32_t maxHeight = kMaxSourceHeight;
+};
+
+// Reads and decodes the whole picture. Sizes beyond the limits, and headers
+// announcing far more pixels than the file can hold, are refused before any
+// pixel storage is made. Throws CommandError naming the file.
+StillImage readStillImage(const std::string& path);
+// The same from bytes in memory; name is used in messages.
+StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const std::string& name,
+                            const DecodeLimits& limits = {});
+
+struct ImageSaveSettings {
+    int quality = 92;       // JPEG and WebP
+    bool keepTags = false;  // the luma tag as alpha
+};
+
+// Encodes colour (and alpha when given and the format holds it) into a
+// temporary file beside path and renames it over path when complete.
+// metadata, when given, is carried over with the resolution doubled.
+// Throws CommandError naming the file.
+void writeStillImage(const std::string& path, const FrameBitmap& colour, const FrameBitmap* alpha, bool grey,
+                     const ImageMetadata* metadata, const ImageSaveSettings& settings);
+
+// Whether format of an output path holds an alpha channel.
+bool formatHoldsAlpha(const std::string& path);
+
+// For --help: the picture formats this build reads and writes.
+std::string imageFormatsHelp();
+
+// Starts the image library on first use; shuts it down when destroyed, so
+// that leak checkers see its memory returned. One, in main.
+class ImageLibraryScope {
+public:
+    ImageLibraryScope() = default;
+    ~ImageLibraryScope();
+    ImageLibraryScope(const ImageLibraryScope&) = delete;
+    ImageLibraryScope& operator=(const ImageLibraryScope&) = delete;
+};
+
+}  // namespace crest::cli

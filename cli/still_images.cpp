@@ -1,0 +1,212 @@
+#include "cli/still_images.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/file_access.h"
+#include "cli/filter_host.h"
+#include "cli/image_io.h"
+#include "cli/module_loader.h"
+#include "cli/path_kind.h"
+#include "cli/raw_stream.h"
+
+namespace crest::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The filter instances a picture goes through: one for its colour, one for
+// its alpha plane, made when first needed and reused for the next picture.
+class PictureEnlarger {
+public:
+    explicit PictureEnlarger(const FilterModule& module) : module_(module) {}
+
+    void enlarge(StillImage& image, const std::string& input, const std::string& output, const Options& options,
+                 bool alphaBeside) {
+        if (options.keepTags && image.alpha != nullptr)
+            throw CommandError("--keep-tags writes the luma tag as alpha, but " + input +
+                               " has an alpha channel of its own");
+        const bool rawOutput = kindOfPath(output) == PathKind::raw;
+        if (image.alpha != nullptr && (rawOutput || !formatHoldsAlpha(output))) {
+            std::fprintf(stderr, "crestdoubler: note: %s holds no alpha; the alpha of %s is left out\n",
+                         describePath(output, false).c_str(), input.c_str());
+            image.alpha.reset();
+        }
+
+        const FrameBitmap* alpha = nullptr;
+        std::exception_ptr alphaError;
+        std::thread alphaThread;
+        auto enlargeAlpha = [&] {
+            try {
+                alpha = &instance(alpha_).enlarge(*image.alpha, 1);
+            } catch (...) {
+                alphaError = std::current_exception();
+            }
+        };
+        if (image.alpha != nullptr && alphaBeside) alphaThread = std::thread(enlargeAlpha);
+        std::exception_ptr colourError;
+        const FrameBitmap* colour = nullptr;
+        try {
+            colour = &instance(colour_).enlarge(*image.colour, 1);
+        } catch (...) {
+            colourError = std::current_exception();
+        }
+        if (alphaThread.joinable()) alphaThread.join();
+        if (colourError) std::rethrow_exception(colourError);
+        if (image.alpha != nullptr && !alphaBeside) enlargeAlpha();
+        if (alphaError) std::rethrow_exception(alphaError);
+
+        if (rawOutput) {
+            RawFrameWriter writer(output);
+            writer.writeFrame(*colour);
+            writer.finish();
+            return;
+        }
+        ImageSaveSettings settings;
+        settings.quality = options.quality.value_or(settings.quality);
+        settings.keepTags = options.keepTags;
+        writeStillImage(output, *colour, alpha, image.grey, image.metadata.get(), settings);
+    }
+
+private:
+    FilterInstance& instance(std::unique_ptr<FilterInstance>& slot) {
+        if (slot == nullptr) slot = std::make_unique<FilterInstance>(module_);
+        return *slot;
+    }
+
+    const FilterModule& module_;
+    std::unique_ptr<FilterInstance> colour_;
+    std::unique_ptr<FilterInstance> alpha_;
+};
+
+bool sameFile(const std::string& first, const std::string& second) {
+    std::error_code error;
+    return first == second || fs::equivalent(first, second, error);
+}
+
+struct Job {
+    std::string input;
+    std::string output;
+    std::string problem;  // set when the input cannot be enlarged at all
+};
+
+// OUTDIR/NAME with the suffix before the extension.
+std::string outputPathFor(const fs::path& input, const Options& options) {
+    const std::string name = input.filename().string();
+    const auto dot = name.find_last_of('.');
+    const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    return (fs::path(*options.outputFolder) / (stem + options.suffix + extension)).string();
+}
+
+// The pictures a folder holds, by name; hidden files (and so temporary
+// outputs) are left out, and so are subfolders.
+std::vector<std::string> picturesIn(const std::string& folder) {
+    std::vector<std::string> pictures;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.empty() || name[0] == '.' || !entry->is_regular_file(error)) continue;
+        if (kindOfPath(name) == PathKind::image) pictures.push_back(entry->path().string());
+    }
+    if (error) throw CommandError("cannot list folder " + folder + ": " + error.message());
+    std::sort(pictures.begin(), pictures.end());
+    return pictures;
+}
+
+std::vector<Job> jobsFor(const Options& options) {
+    std::vector<Job> jobs;
+    for (const std::string& input : options.inputs) {
+        std::error_code error;
+        if (fs::is_directory(input, error)) {
+            const std::vector<std::string> pictures = picturesIn(input);
+            if (pictures.empty()) jobs.push_back({input, "", "folder " + input + " holds no pictures"});
+            for (const std::string& picture : pictures) jobs.push_back({picture, outputPathFor(picture, options), ""});
+        } else if (kindOfPath(input) != PathKind::image) {
+            jobs.push_back({input, "", "cannot enlarge " + input + " into a folder: it is not a picture (" +
+                                           "-o takes .png .jpg .jpeg .webp .tif .tiff files and folders)"});
+        } else {
+            jobs.push_back({input, outputPathFor(input, options), ""});
+        }
+    }
+    // Two inputs of one name would write the same output.
+    std::map<std::string, std::string> firstInputFor;
+    for (Job& job : jobs) {
+        if (!job.problem.empty()) continue;
+        const auto [first, isNew] = firstInputFor.emplace(job.output, job.input);
+        if (!isNew)
+            job.problem = "cannot enlarge " + job.input + ": " + first->second + " is written to " + job.output +
+                          " already";
+        else if (sameFile(job.input, job.output))
+            job.problem = "cannot enlarge " + job.input + " into itself; give -o another folder or a --suffix";
+    }
+    return jobs;
+}
+
+}  // namespace
+
+void enlargeImageFile(const Options& options) {
+    // Reading first rejects a bad input before the module is touched.
+    StillImage image = readStillImage(options.input);
+    const FilterModule module(options.modulePath.value_or(defaultModulePath()));
+    PictureEnlarger(module).enlarge(image, options.input, options.output, options, options.threads > 1);
+}
+
+ExitStatus enlargeImagesIntoFolder(const Options& options) {
+    const std::string& folder = *options.outputFolder;
+    std::error_code error;
+    if (!fs::is_directory(folder, error) && !fs::create_directories(folder, error) && error)
+        throw CommandError("cannot make output folder " + folder + ": " + error.message());
+    if (!fs::is_directory(folder, error)) throw CommandError("output folder " + folder + " is not a folder");
+
+    const std::vector<Job> jobs = jobsFor(options);
+    std::mutex reportLock;
+    std::atomic<bool> anyFailed = false;
+    auto report = [&](const std::string& message) {
+        anyFailed = true;
+        const std::lock_guard lock(reportLock);
+        std::fprintf(stderr, "crestdoubler: %s\n", message.c_str());
+    };
+    for (const Job& job : jobs)
+        if (!job.problem.empty()) report(job.problem);
+
+    std::vector<const Job*> work;
+    for (const Job& job : jobs)
+        if (job.problem.empty()) work.push_back(&job);
+    if (!work.empty()) {
+        const FilterModule module(options.modulePath.value_or(defaultModulePath()));
+        std::atomic<std::size_t> next = 0;
+        auto worker = [&] {
+            PictureEnlarger enlarger(module);
+            for (std::size_t i; (i = next++) < work.size();) {
+                const std::string& input = work[i]->input;
+                try {
+                    StillImage image = readStillImage(input);
+                    enlarger.enlarge(image, input, work[i]->output, options, false);
+                } catch (const std::bad_alloc&) {
+                    report("out of memory enlarging " + input);
+                } catch (const std::exception& failure) {
+                    const std::string message = failure.what();
+                    report(message.find(input) == std::string::npos ? input + ": " + message : message);
+                }
+            }
+        };
+        const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(options.threads), work.size());
+        std::vector<std::thread> workers;
+        for (std::size_t i = 1; i < threads; ++i) workers.emplace_back(worker);
+        worker();
+        for (std::thread& thread : workers) thread.join();
+    }
+    return anyFailed ? ExitStatus::failure : ExitStatus::success;
+}
+
+}  // namespace crest::cli

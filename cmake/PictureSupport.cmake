@@ -1,0 +1,15 @@
+# Sets CRESTDOUBLER_WITH_PICTURES (internal cache, so the tests see it too) and
+# the PkgConfig::VIPS target when libvips is found and links for this target.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(VIPS QUIET IMPORTED_TARGET GLOBAL vips>=8.10)
+endif()
+set(picture_support OFF)
+if(VIPS_FOUND)
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_LIBRARIES PkgConfig::VIPS)
+  check_cxx_source_compiles("#include <vips/vips.h>\\nint main() { return vips_version(0); }" CRESTDOUBLER_VIPS_LINKS)
+  unset(CMAKE_REQUIRED_LIBRARIES)
+  set(picture_support ${CRESTDOUBLER_VIPS_LINKS})
+endif()
+set(CRESTDOUBLER_WITH_PICTURES ${picture_support} CACHE INTERNAL "The command reads and writes pictures through libvips")

@@ -1,0 +1,115 @@
+// Runs over pictures: metadata carried, folders enlarged, interrupts cleaned up.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "tests/cli/cli_test_support.h"
+
+namespace crest::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PictureMetadataTest : public CommandTest, public ::testing::WithParamInterface<const char*> {};
+
+// A photograph's profile, orientation and resolution go into every format;
+// the resolution doubles with the pixels, so the printed size stays.
+TEST_P(PictureMetadataTest, ProfileOrientationAndResolutionAreKept) {
+    const PictureMetadata metadata{builtInProfile("p3"), 6, 300};
+    writePicture(path("in.jpg").string(), makeSamples(24, 16, 3, 8, 4), metadata);
+    const std::string output = std::string("out.") + GetParam();
+    const CommandResult result = runCrestdoubler({path("in.jpg"), path(output)});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(pictureField(path(output), "icc-profile-data"), metadata.iccProfile);
+    EXPECT_EQ(pictureField(path(output), "orientation"), "6");
+    // WebP has a resolution in its EXIF only; libvips gives the others' in
+    // pixels per millimetre.
+    for (const auto& [exifField, field] : {std::pair{"exif-ifd0-XResolution", "xres"}, std::pair{"exif-ifd0-YResolution", "yres"}}) {
+        const std::string exif = pictureField(path(output), exifField);
+        const double perInch = GetParam() == std::string("webp") ? std::stod(exif.substr(exif.find('(') + 1))
+                                                                 : std::stod(pictureField(path(output), field)) * 25.4;
+        EXPECT_NEAR(perInch, 600, 0.5) << field;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PictureMetadataTest, ::testing::Values("jpg", "png", "tif", "webp"));
+
+TEST_F(CommandTest, PngGammaAndSrgbChunksAreKept) {
+    writePicture(path("plain.png").string(), makeSamples(9, 7, 4, 8, 2));
+    const std::string plain = readFile(path("plain.png"));
+    const std::string chunks = pngChunk("gAMA", std::string("\0\0\xb1\x8f", 4)) + pngChunk("sRGB", std::string(1, '\0'));
+    constexpr std::size_t kHeaderEnd = 8 + 25;
+    writeFile(path("in.png"), plain.substr(0, kHeaderEnd) + chunks + plain.substr(kHeaderEnd));
+
+    const CommandResult result = runCrestdoubler({path("in.png"), path("out.png")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(readFile(path("out.png")).substr(kHeaderEnd, chunks.size()), chunks);
+}
+
+// A folder and a file into OUTDIR with a suffix, two files side by side: the
+// damaged one is reported, the others are written as single runs write them.
+TEST_F(CommandTest, FolderOfPicturesGoesOnPastAFailingFile) {
+    fs::create_directory(path("pictures"));
+    writePicture(path("pictures/a.png").string(), makeSamples(11, 7, 4, 8, 1));
+    writePicture(path("pictures/b.JPG").string(), makeSamples(8, 9, 1, 8, 2));
+    writePicture(path("pictures/c.webp").string(), makeSamples(5, 6, 3, 8, 3));
+    writeFile(path("pictures/damaged.tif"), "II*\0 and nothing a TIFF reader could use");
+    writeFile(path("pictures/notes.txt"), "not a picture");
+    writePicture(path("single.tiff").string(), makeSamples(6, 6, 3, 16, 4));
+
+    const CommandResult result = runCrestdoubler(
+        {"-o", path("out"), "--suffix", "-2x", "--threads", "2", path("pictures"), path("single.tiff")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find(path("pictures/damaged.tif").string()), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(path("out"))) written.push_back(entry.path().filename().string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"a-2x.png", "b-2x.JPG", "c-2x.webp", "single-2x.tiff"}));
+
+    for (const std::string name : {"pictures/a.png", "pictures/b.JPG", "pictures/c.webp", "single.tiff"}) {
+        const fs::path input = path(name);
+        const std::string alone = "alone" + input.extension().string();
+        ASSERT_EQ(runCrestdoubler({input, path(alone)}).exitCode, 0) << name;
+        EXPECT_EQ(readFile(path("out") / (input.stem().string() + "-2x" + input.extension().string())),
+                  readFile(path(alone)))
+            << name;
+    }
+}
+
+struct Signal {
+    int number;
+    const char* name;
+};
+
+class InterruptTest : public CommandTest, public ::testing::WithParamInterface<Signal> {};
+
+// The signal comes while the output is being written: its temporary file is
+// removed and the status is 128 + the signal's number.
+TEST_P(InterruptTest, RemovesTheTemporaryOutput) {
+    writePicture(path("in.png").string(), makeSamples(1600, 1200, 3, 8, 6));
+    const int pid = startProgram({CRESTDOUBLER_EXE, path("in.png"), path("out.png")});
+    auto writing = [&] {
+        for (const auto& entry : fs::directory_iterator(folder_))
+            if (entry.path().filename().string().rfind(".out.part-", 0) == 0) return true;
+        return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!writing() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(writing()) << "the command never began writing";
+    kill(pid, GetParam().number);
+    EXPECT_EQ(waitForProgram(pid), 128 + GetParam().number);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"in.png"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
+                         ::testing::Values(Signal{SIGINT, "SIGINT"}, Signal{SIGTERM, "SIGTERM"}, Signal{SIGHUP, "SIGHUP"}),
+                         [](const ::testing::TestParamInfo<Signal>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace crest::clitest

@@ -1,0 +1,23 @@
+// libFuzzer target over the command's picture reading: any bytes, every
+// format, decoded as the command decodes an input file. A refused input is a
+// CommandError; anything else (a crash, a leak, a sanitizer report, an
+// allocation beyond the limits) is a finding.
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "cli/command_error.h"
+#include "cli/image_io.h"
+
+// Smaller than the command's limits, so that each input decodes quickly.
+static const crest::cli::DecodeLimits kLimits{1024, 1024};
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Shut down at exit, so that the leak checker sees the library's memory returned.
+    static const crest::cli::ImageLibraryScope library;
+    try {
+        crest::cli::decodeStillImage(data, size, "fuzz input", kLimits);
+    } catch (const crest::cli::CommandError&) {
+    }
+    return 0;
+}
