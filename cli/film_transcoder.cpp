@@ -450,6 +450,9 @@ public:
             status = avio_open(&muxer_->pb, output_.path().c_str(), AVIO_FLAG_WRITE);
             if (status < 0) fail("cannot create", status);
         }
+        // The timestamps are the source's, already as its container could
+        // hold them: shifting them again would move the whole film.
+        muxer_->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
         status = avformat_write_header(muxer_.get(), nullptr);
         if (status < 0) fail("cannot write the header", status);
         packet_.reset(checkedAllocation(av_packet_alloc()));
@@ -497,7 +500,7 @@ private:
             name = *options.codec;
         } else if (container->video_codec == AV_CODEC_ID_VP9 || container->video_codec == AV_CODEC_ID_VP8) {
             name = "libvpx-vp9";
-        } else if (avformat_query_codec(container, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1) {
+        } else if (avformat_query_codec(container, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) != 0) {
             name = "libx264";
         } else {
             const AVCodec* fallback = avcodec_find_encoder(container->video_codec);
