@@ -17,7 +17,7 @@ constexpr std::int64_t kNoError = std::numeric_limits<std::int64_t>::max();
 
 class StreamPipeline {
 public:
-    StreamPipeline(RawFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+    StreamPipeline(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
                    ProgressLine& progress)
         : reader_(reader),
           writer_(writer),
@@ -181,7 +181,7 @@ private:
         }
     }
 
-    RawFrameReader& reader_;
+    SequentialFrameReader& reader_;
     FrameWriter& writer_;
     const FilterModule& module_;
     ProgressLine& progress_;
@@ -206,7 +206,7 @@ private:
 
 }  // namespace
 
-void enlargeStream(RawFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
                    ProgressLine& progress) {
     StreamPipeline pipeline(reader, writer, module, threads, progress);
     pipeline.run();

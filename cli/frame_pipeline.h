@@ -1,10 +1,10 @@
-// Enlarging a raw stream with several filter instances side by side.
+// Enlarging a stream of frames with several filter instances side by side.
 #pragma once
 
 #include "cli/filter_host.h"
 #include "cli/frame_stream.h"
 #include "cli/progress_line.h"
-#include "cli/raw_stream.h"
+#include "cli/frame_stream.h"
 
 namespace crest::cli {
 
@@ -17,7 +17,7 @@ namespace crest::cli {
 // Errors rank by frame: the earliest frame's error is thrown once every
 // thread has stopped, after every frame before it has been written, so the
 // output and the message are those of a single instance.
-void enlargeStream(RawFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
                    ProgressLine& progress);
 
 }  // namespace crest::cli

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "cli/frame_bitmap.h"
+#include "cli/options.h"
 
 namespace crest::cli {
 
@@ -13,6 +14,16 @@ public:
     // Fills the reader's own bitmap with the next frame and returns it, or
     // returns null at the end of the input. Throws CommandError.
     virtual FrameBitmap* nextFrame() = 0;
+};
+
+// Frames of one size read in order into bitmaps the caller provides, as the
+// pipeline that enlarges with several instances needs them.
+class SequentialFrameReader {
+public:
+    virtual ~SequentialFrameReader() = default;
+    virtual FrameSize frameSize() const = 0;
+    // Fills a contiguous bitmap of frameSize(); false at the end. Throws CommandError.
+    virtual bool readFrame(FrameBitmap& frame) = 0;
 };
 
 class FrameWriter {

@@ -14,6 +14,9 @@
 #include "cli/frame_files.h"
 #include "cli/frame_pipeline.h"
 #include "cli/image_io.h"
+#if CRESTDOUBLER_WITH_VIDEO
+#include "cli/film_transcoder.h"
+#endif
 #include "cli/module_loader.h"
 #include "cli/options.h"
 #include "cli/path_kind.h"
@@ -55,14 +58,40 @@ void enlargeRawStream(const Options& options) {
     progress.finish(true);
 }
 
+// Whether the run is film to film; the film options only make sense then.
+bool checkFilmPaths(const Options& options) {
+    const bool filmIn = kindOfPath(options.input) == PathKind::video;
+    const bool filmOut = kindOfPath(options.output) == PathKind::video;
+    if (filmOut && isImageSequencePattern(options.output))
+        throw CommandError("an image sequence cannot be OUTPUT, " + options.output +
+                               "; write a film, or raw frames for another program",
+                           ExitStatus::usage);
+    if (filmIn != filmOut)
+        throw CommandError(std::string("a film is enlarged into a film: ") + (filmIn ? options.output : options.input) +
+                               " is not named as one",
+                           ExitStatus::usage);
+    const bool filmOptions = options.codec || options.crf || options.preset || !options.encoderOptions.empty() ||
+                             options.streamIndex || options.startSeconds || options.frameLimit;
+    if (filmOptions && !filmIn)
+        throw CommandError("--codec, --crf, --preset, --encoder-option, --stream, --start and --frames are for films",
+                           ExitStatus::usage);
+    return filmIn;
+}
+
 ExitStatus enlargeFrames(const Options& options) {
     if (options.outputFolder) return enlargeImagesIntoFolder(options);
     checkDistinctFiles(options);
     checkOutputFolder(options.output);
+    if (checkFilmPaths(options)) {
+#if CRESTDOUBLER_WITH_VIDEO
+        enlargeFilm(options);
+        return ExitStatus::success;
+#else
+        throw CommandError("cannot handle " + options.input + ": video files are not supported by this build");
+#endif
+    }
     if (kindOfPath(options.input) == PathKind::raw)
         enlargeRawStream(options);
-    else if (kindOfPath(options.input) == PathKind::video)
-        throw CommandError("cannot handle " + options.input + ": video files are not supported by this build");
     else
         enlargeImageFile(options);
     return ExitStatus::success;
@@ -92,6 +121,10 @@ int main(int argc, char** argv) {
 #if defined(SIGPIPE)
     // A reader that goes away becomes a write error with a message, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+#if defined(SIGXFSZ)
+    // So does a file size limit, like a full disk; the partial output is then removed.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     removeTemporaryOutputsOnSignals();
     useBinaryStandardStreams();

@@ -10,8 +10,9 @@ namespace crest::cli {
 namespace {
 
 constexpr std::array<std::string_view, 6> kImageExtensions = {"png", "jpg", "jpeg", "webp", "tif", "tiff"};
-constexpr std::array<std::string_view, 14> kVideoExtensions = {
-    "mkv", "mp4", "m4v", "mov", "webm", "avi", "ts", "m2ts", "mts", "mpg", "mpeg", "nut", "flv", "y4m"};
+constexpr std::array<std::string_view, 16> kVideoExtensions = {
+    "mkv", "mp4", "m4v", "mov", "webm", "avi", "ts", "m2ts", "mts", "mpg", "mpeg", "nut", "flv", "y4m",
+    "mka", "ogv"};
 
 std::string_view fileNameOf(std::string_view path) {
     const auto slash = path.find_last_of("/\\");

@@ -48,8 +48,17 @@ void ProgressLine::show(std::int64_t framesDone, Clock::time_point now) {
     // Spaces rather than a terminal escape clear what is left of a longer line,
     // which also works in consoles without escape sequences.
     char line[128];
-    int length = std::snprintf(line, sizeof line, "\rcrestdoubler: %lld frames, %.1f frames/s",
+    int length;
+    if (totalFrames_ > 0 && rate > 0) {
+        const long long left = static_cast<long long>(
+            static_cast<double>(totalFrames_ > framesDone ? totalFrames_ - framesDone : 0) / rate + 0.5);
+        length = std::snprintf(line, sizeof line, "\rcrestdoubler: %lld/%lld frames, %.1f frames/s, %lld:%02lld left",
+                               static_cast<long long>(framesDone), static_cast<long long>(totalFrames_), rate,
+                               left / 60, left % 60);
+    } else {
+        length = std::snprintf(line, sizeof line, "\rcrestdoubler: %lld frames, %.1f frames/s",
                                static_cast<long long>(framesDone), rate);
+    }
     if (length < 0) return;
     if (length >= static_cast<int>(sizeof line)) length = static_cast<int>(sizeof line) - 1;
     const int visible = length - 1;

@@ -12,6 +12,10 @@ public:
     // Shows nothing unless enabled; see stderrIsTerminal().
     explicit ProgressLine(bool enabled);
 
+    // The number of frames the run will write, when known beforehand: the
+    // line then shows it and the time left.
+    void setTotal(std::int64_t totalFrames) { totalFrames_ = totalFrames; }
+
     // After each frame written, in order, from one thread at a time.
     void frameDone(std::int64_t framesDone);
 
@@ -26,6 +30,7 @@ private:
     bool enabled_;
     bool shown_ = false;
     std::int64_t framesDone_ = 0;
+    std::int64_t totalFrames_ = 0;
     int lastLength_ = 0;
     Clock::time_point start_;
     Clock::time_point lastShown_;

@@ -13,7 +13,7 @@ namespace crest::cli {
 
 // Reads blue, green, red, unused pixels one frame at a time, into its own
 // bitmap or into bitmaps the caller provides.
-class RawFrameReader final : public FrameReader {
+class RawFrameReader final : public FrameReader, public SequentialFrameReader {
 public:
     RawFrameReader(const std::string& path, FrameSize size);
     ~RawFrameReader() override;
@@ -23,9 +23,9 @@ public:
 
     // Reads the next frame into a contiguous bitmap of frameSize(); false at
     // the end of the input. Throws like nextFrame().
-    bool readFrame(FrameBitmap& frame);
+    bool readFrame(FrameBitmap& frame) override;
 
-    FrameSize frameSize() const { return size_; }
+    FrameSize frameSize() const override { return size_; }
 
 private:
     std::string path_;

@@ -5,3 +5,5 @@
 set -euo pipefail
 apt-get update
 apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev libvips-dev pkg-config ninja-build clang-14 libclang-rt-14-dev
+# Films: the libraries for the command, the programs for its tests.
+apt-get install -y libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
