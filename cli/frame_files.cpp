@@ -40,10 +40,8 @@ private:
 }  // namespace
 
 std::unique_ptr<FrameWriter> openFrameWriter(const Options& options) {
-    const PathKind kind = kindOfPath(options.output);
-    if (kind == PathKind::raw) return std::make_unique<RawFrameWriter>(options.output);
-    if (kind == PathKind::video)
-        throw CommandError("cannot handle " + options.output + ": video files are not supported by this build");
+    // Films never get here: a film goes to a film, through the transcoder.
+    if (kindOfPath(options.output) == PathKind::raw) return std::make_unique<RawFrameWriter>(options.output);
     return std::make_unique<PictureFrameWriter>(options.output, options);
 }
 
