@@ -13,11 +13,12 @@
 #include <map>
 #include <memory>
 #include <tuple>
+#include <utility>
 #include <vector>
 
-#include "cli/frame_bitmap.h"
 #include "engine/enlarger.h"
 #include "tests/support/picture_generator.h"
+#include "tests/support/plain_frame.h"
 #include "tests/support/test_allocator.h"
 
 #if defined(CRESTDOUBLER_BENCH_OPENCV)
@@ -27,7 +28,7 @@
 
 namespace {
 
-using crest::FrameBitmap;
+using crest::testing::PlainFrame;
 using crest::pictures::Content;
 
 const crest::pictures::Picture& pictureOf(Content content, int width, int height) {
@@ -38,9 +39,9 @@ const crest::pictures::Picture& pictureOf(Content content, int width, int height
     return it->second;
 }
 
-std::unique_ptr<FrameBitmap> sourceBitmap(Content content, int width, int height) {
+std::unique_ptr<PlainFrame> sourceBitmap(Content content, int width, int height) {
     const auto& picture = pictureOf(content, width, height);
-    auto bitmap = std::make_unique<FrameBitmap>(width, height);
+    auto bitmap = std::make_unique<PlainFrame>(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) bitmap->set(x, y, picture.at(x, y) | 0xFF000000u);
     return bitmap;
@@ -49,7 +50,7 @@ std::unique_ptr<FrameBitmap> sourceBitmap(Content content, int width, int height
 // Every pass reads only pixels that no later write changes (lattice pixels,
 // the border ring, and for the axial pass the diagonal pass's targets), so
 // the finished frame shows each target's neighbours as the pass saw them.
-double activeShare(const FrameBitmap& frame) {
+double activeShare(const PlainFrame& frame) {
     const int width = frame.width;
     const int height = frame.height;
     if (width - 4 < 2 || height - 4 < 2) return 0.0;
@@ -89,18 +90,19 @@ void enlargeBench(benchmark::State& run, Content content) {
         return;
     }
     const auto source = sourceBitmap(content, width, height);
-    FrameBitmap destination(2 * width, 2 * height);
+    PlainFrame destination(2 * width, 2 * height);
     crest::testing::TestAllocator memory;
     crest::EnlargerState engine(memory.allocator());
-    const crest::FilterCallContext context{nullptr, &engine, &destination, source.get()};
+    const crest::FrameView to = destination.view();
+    const crest::ConstFrameView from = std::as_const(*source).view();
     // One frame first, so the timed ones are steady-state frames.
-    if (crest::enlargeFrame(engine, context) != 0) {
+    if (crest::enlargeFrame(engine, to, from) != 0) {
         run.SkipWithError("enlargeFrame failed");
         return;
     }
     const int allocationsBefore = memory.allocations();
     for (auto _ : run) {
-        benchmark::DoNotOptimize(crest::enlargeFrame(engine, context));
+        benchmark::DoNotOptimize(crest::enlargeFrame(engine, to, from));
         benchmark::ClobberMemory();
     }
     const double frames = static_cast<double>(run.iterations());

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/frame_bitmap.h"
 #include "engine/enlarger.h"
 #include "tests/support/picture_generator.h"
+#include "tests/support/plain_frame.h"
 
 int main(int argc, char** argv) {
     using crest::pictures::Content;
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
                             : std::strcmp(name, "noise") == 0 ? Content::noise
                                                               : Content::natural;
     const auto picture = crest::pictures::makePicture(content, width, height, 2026);
-    crest::FrameBitmap source(width, height);
+    crest::testing::PlainFrame source(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) source.set(x, y, picture.at(x, y) | 0xFF000000u);
     if (argc > 5) {
@@ -28,12 +28,12 @@ int main(int argc, char** argv) {
         for (int y = 0; y < height; ++y) std::fwrite(source.row(y), 4, static_cast<std::size_t>(width), raw);
         std::fclose(raw);
     }
-    crest::FrameBitmap destination(2 * width, 2 * height);
+    crest::testing::PlainFrame destination(2 * width, 2 * height);
     crest::EnlargerState state;
-    const crest::FilterCallContext context{nullptr, &state, &destination, &source};
+    const crest::testing::PlainFrame& input = source;
     std::uint64_t hash = 1469598103934665603ull;
     for (int frame = 0; frame < frames; ++frame)
-        if (crest::enlargeFrame(state, context) != 0) return 1;
+        if (crest::enlargeFrame(state, destination.view(), input.view()) != 0) return 1;
     for (int y = 0; y < destination.height; ++y)
         for (int x = 0; x < destination.width; ++x) hash = (hash ^ destination.get(x, y)) * 1099511628211ull;
     std::printf("%s %dx%d frames %d hash %016llx\n", name, width, height, frames, static_cast<unsigned long long>(hash));

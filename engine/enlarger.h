@@ -4,13 +4,15 @@
 // and the border ring, then runs interpolatePass (interpolate_pass.h) twice,
 // diagonal then axial. Active targets get their window statistics from the
 // pyramid (window_pyramid.h) and their pixel from estimateEdgePixel
-// (edge_estimate.h). Output is bit-exact on every build.
+// (edge_estimate.h). Output is bit-exact on every build. frame_tiles.h splits
+// a frame into tiles that can be enlarged apart with the same result.
 #pragma once
 
 #include "engine/edge_estimate.h"
 #include "engine/engine_allocator.h"
 #include "engine/enlarger_state.h"
 #include "engine/frame_driver.h"
+#include "engine/frame_tiles.h"
 #include "engine/interpolate_pass.h"
 #include "engine/moment_record.h"
 #include "engine/positions.h"

@@ -4,13 +4,16 @@
 #include <new>
 
 #include "engine/interpolate_pass.h"
+#include "engine/positions.h"
 #include "engine/tagged_pixel.h"
 
 namespace crest {
 
 namespace {
 
-std::int64_t magnitude(std::int32_t value) { return value < 0 ? -static_cast<std::int64_t>(value) : value; }
+std::uint64_t magnitude(std::int64_t value) {
+    return value < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+}
 
 // Pixel addressing for one bitmap; the pitch may be negative.
 struct PixelGrid {
@@ -75,7 +78,7 @@ void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, st
     state.prepareCaches((height * width) >> 1);
 }
 
-bool frameGeometryIsValid(const HostBitmap& destination, const HostBitmap& source) {
+bool frameGeometryIsValid(const FrameView& destination, const ConstFrameView& source) {
     const std::int64_t width = destination.width;
     const std::int64_t height = destination.height;
     if (source.width < 1 || source.height < 1) return false;
@@ -85,31 +88,28 @@ bool frameGeometryIsValid(const HostBitmap& destination, const HostBitmap& sourc
     if (width > kMaxDestinationWidth || height > kMaxDestinationHeight) return false;
     if (width * height >= (std::int64_t{1} << 31)) return false;
     if (destination.pixels == nullptr || source.pixels == nullptr) return false;
-    if (magnitude(destination.pitch) < 4 * width || magnitude(source.pitch) < 4 * static_cast<std::int64_t>(source.width))
+    if (magnitude(destination.stride) < static_cast<std::uint64_t>(4 * width) ||
+        magnitude(source.stride) < 4 * static_cast<std::uint64_t>(source.width))
         return false;
-    return magnitude(destination.pitch) <= kMaxPitchBytes && magnitude(source.pitch) <= kMaxPitchBytes;
+    return magnitude(destination.stride) <= kMaxPitchBytes && magnitude(source.stride) <= kMaxPitchBytes;
 }
 
-std::int32_t enlargeFrame(EnlargerState& state, const FilterCallContext& context) {
-    if (context.destination == nullptr || context.source == nullptr)
-        return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
-    HostBitmap& destinationBitmap = *context.destination;
-    const HostBitmap& sourceBitmap = *context.source;
-    const std::int32_t width = destinationBitmap.width;
-    const std::int32_t height = destinationBitmap.height;
-    if (width > 0 && height > 0) destinationBitmap.fillRectangle(0, 0, width, height, kMarkerPixel);
-    if (!frameGeometryIsValid(destinationBitmap, sourceBitmap))
+std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destinationView, const ConstFrameView& sourceView) {
+    if (!frameGeometryIsValid(destinationView, sourceView))
         return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
     if (!state.hasPool()) return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
 
-    const PixelGrid destination{static_cast<std::uint8_t*>(destinationBitmap.pixels), destinationBitmap.pitch};
-    const PixelGrid source{static_cast<std::uint8_t*>(sourceBitmap.pixels), sourceBitmap.pitch};
-    const std::int32_t pitch = destination.pitch;
+    const std::int32_t width = destinationView.width;
+    const std::int32_t height = destinationView.height;
+    const std::int32_t pitch = static_cast<std::int32_t>(destinationView.stride);
+    const PixelGrid destination{destinationView.pixels, pitch};
+    // The source is only read.
+    const PixelGrid source{const_cast<std::uint8_t*>(sourceView.pixels), static_cast<std::int32_t>(sourceView.stride)};
 
     try {
         prepareFrameGeometry(state, destination.base, width, height, pitch);
 
-        seedLattice(destination, source, sourceBitmap.width, sourceBitmap.height);
+        seedLattice(destination, source, sourceView.width, sourceView.height);
         fillRowPair(destination, width, 0, 1);
         fillRowPair(destination, width, height - 2, height - 1);
         fillSideColumns(destination, width, height);

@@ -42,7 +42,16 @@ void FILTER_CDECL deinitInstance(const FilterCallContext* context, const HostFil
 std::int32_t FILTER_CDECL runInstance(const FilterCallContext* context, const HostFilterFunctions*) noexcept {
     EnlargerState* state = stateOf(context);
     if (state == nullptr) return kRunWithoutInstance;
-    return enlargeFrame(*state, *context);
+    if (context->destination == nullptr || context->source == nullptr)
+        return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
+    HostBitmap& destination = *context->destination;
+    const HostBitmap& source = *context->source;
+    if (destination.width > 0 && destination.height > 0)
+        destination.fillRectangle(0, 0, destination.width, destination.height, kMarkerPixel);
+    return enlargeFrame(*state, FrameView{static_cast<std::uint8_t*>(destination.pixels), destination.width,
+                                          destination.height, destination.pitch},
+                        ConstFrameView{static_cast<const std::uint8_t*>(source.pixels), source.width, source.height,
+                                       source.pitch});
 }
 
 std::int32_t FILTER_CDECL sizeInstance(const FilterCallContext* context, const HostFilterFunctions*) noexcept {

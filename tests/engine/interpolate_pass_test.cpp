@@ -3,7 +3,7 @@
 #include <set>
 #include <utility>
 
-#include "cli/frame_bitmap.h"
+#include "tests/support/plain_frame.h"
 #include "engine/enlarger.h"
 #include "tests/support/picture_generator.h"
 
@@ -32,8 +32,8 @@ TEST(Activity, IsSixteenTimesTheTagVariance) {
 // What the pass must store at target (x, y) of a frame whose pixels are as the
 // pass finds them: the smooth fill, or the estimate from the pyramid's
 // general path on `reference`, a state prepared for this frame and pass.
-TaggedPixel referencePixel(EnlargerState& reference, const FrameBitmap& frame, int x, int y, const NeighborSet& set) {
-    const auto* target = static_cast<const std::uint8_t*>(frame.pixels) + y * frame.pitch + 4 * x;
+TaggedPixel referencePixel(EnlargerState& reference, const testing::PlainFrame& frame, int x, int y, const NeighborSet& set) {
+    const auto* target = frame.pixels + y * frame.pitch + 4 * x;
     TaggedPixel n[4];
     for (int j = 0; j < 4; ++j) n[j] = loadPixel(target + set.offset[j]);
     const bool canEstimate = frame.width >= 6 && frame.height >= 6;
@@ -45,8 +45,8 @@ TaggedPixel referencePixel(EnlargerState& reference, const FrameBitmap& frame, i
 }
 
 // A state prepared for one pass over the frame as it is now.
-void prepareReference(EnlargerState& state, FrameBitmap& frame, const NeighborSet& set) {
-    prepareFrameState(state, static_cast<std::uint8_t*>(frame.pixels), frame.width, frame.height, frame.pitch);
+void prepareReference(EnlargerState& state, testing::PlainFrame& frame, const NeighborSet& set) {
+    prepareFrameState(state, frame.pixels, frame.width, frame.height, frame.pitch);
     setPassDirections(state, set);
 }
 
@@ -54,7 +54,7 @@ void prepareReference(EnlargerState& state, FrameBitmap& frame, const NeighborSe
 // has neighbours with the given tags.
 TEST(Activity, DecidesBetweenSmoothFillAndEstimateAtTheThreshold) {
     for (const ActivityCase& c : kActivityCases) {
-        FrameBitmap frame(6, 6);
+        testing::PlainFrame frame(6, 6);
         for (std::int32_t y = 0; y < 6; ++y)
             for (std::int32_t x = 0; x < 6; ++x) frame.set(x, y, 0x00406080);
         const int tags[4] = {c.t0, c.t1, c.t2, c.t3};
@@ -67,7 +67,7 @@ TEST(Activity, DecidesBetweenSmoothFillAndEstimateAtTheThreshold) {
         if (!c.active) {
             EXPECT_EQ(expected, tagPixel(0x00406080));
         }
-        auto* base = static_cast<std::uint8_t*>(frame.pixels);
+        auto* base = frame.pixels;
         prepareFrameState(state, base, 6, 6, frame.pitch);
         interpolatePass(state, base, frame.pitch, 1, 1, 3, 3, diagonalNeighbors(frame.pitch), false);
         EXPECT_EQ(frame.get(1, 1), expected) << "activity " << c.activity;
@@ -82,7 +82,7 @@ TEST(SmoothFill, PairsTheNeighboursBeforeAveraging) {
     EXPECT_EQ(smoothFill(0xFF000100, 0x00000100, 0x80000100, 0x00000100), 0x01000100u);
 }
 
-std::set<std::pair<int, int>> changedPixels(const FrameBitmap& frame, std::uint32_t untouched) {
+std::set<std::pair<int, int>> changedPixels(const testing::PlainFrame& frame, std::uint32_t untouched) {
     std::set<std::pair<int, int>> changed;
     for (int y = 0; y < frame.height; ++y)
         for (int x = 0; x < frame.width; ++x)
@@ -95,11 +95,11 @@ std::set<std::pair<int, int>> changedPixels(const FrameBitmap& frame, std::uint3
 std::set<std::pair<int, int>> visitedTargets(int width, int height, bool axial, int startX, int startY, int endX,
                                              int endY) {
     const std::uint32_t pixel = 0xFF102030;
-    FrameBitmap frame(width, height);
+    testing::PlainFrame frame(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) frame.set(x, y, pixel);
     EnlargerState state;
-    auto* base = static_cast<std::uint8_t*>(frame.pixels);
+    auto* base = frame.pixels;
     prepareFrameState(state, base, width, height, frame.pitch);
     const NeighborSet neighbors = axial ? axialNeighbors(frame.pitch) : diagonalNeighbors(frame.pitch);
     interpolatePass(state, base, frame.pitch, startX, startY, endX, endY, neighbors, axial);
@@ -133,7 +133,7 @@ TEST(Traversal, EmptyRangesWriteNothingAndAxialStartStillAlternates) {
 // so that groups of four targets come flat, active and mixed, or drawn from
 // values whose quadruples often land on the threshold (0, 16, 16, 32 gives
 // exactly 2048) or just below it (0, 0, 21, 24 gives 2043).
-void fillMixedTags(FrameBitmap& frame, std::uint64_t seed, bool nearThreshold) {
+void fillMixedTags(testing::PlainFrame& frame, std::uint64_t seed, bool nearThreshold) {
     static const std::uint32_t kThresholdTags[] = {0, 16, 21, 24, 32};
     pictures::Random random(seed);
     for (int y = 0; y < frame.height; ++y)
@@ -155,13 +155,13 @@ TEST(Pass, MatchesTheReferenceRouteAtEveryTarget) {
             for (int variant = 0; variant < 4; ++variant) {
                 const bool axial = variant % 2 == 1;
                 const std::string where = std::to_string(width) + "x" + std::to_string(height) + (axial ? " axial" : " diagonal");
-                FrameBitmap frame(width, height), before(width, height, 8);
+                testing::PlainFrame frame(width, height), before(width, height, 8);
                 fillMixedTags(frame, static_cast<std::uint64_t>(width * 1000 + height * 4 + variant), variant >= 2);
                 for (int y = 0; y < height; ++y)
                     for (int x = 0; x < width; ++x) before.set(x, y, frame.get(x, y));
                 EnlargerState reference, state;
                 prepareReference(reference, before, axial ? axialNeighbors(before.pitch) : diagonalNeighbors(before.pitch));
-                auto* base = static_cast<std::uint8_t*>(frame.pixels);
+                auto* base = frame.pixels;
                 prepareFrameState(state, base, width, height, frame.pitch);
                 interpolatePass(state, base, frame.pitch, axial ? 2 : 1, 1, width - 1, height - 1,
                                 axial ? axialNeighbors(frame.pitch) : diagonalNeighbors(frame.pitch), axial);

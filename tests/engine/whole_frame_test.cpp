@@ -49,7 +49,7 @@ TEST(WholeFrame, LeavesNoMarkerAtAnySize) {
         for (int height = 1; height <= 40; height += (width % 3 == 0 ? 1 : 3)) {
             const auto frame = testing::enlarge(state, makePicture(Content::noise, width, height, 77));
             ASSERT_EQ(frame.result, 0);
-            for (std::uint32_t pixel : frame.pixels) ASSERT_NE(pixel, kMarkerPixel) << width << "x" << height;
+            for (std::uint32_t pixel : frame.pixels) ASSERT_NE(pixel, testing::kUnwrittenPixel) << width << "x" << height;
         }
 }
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <utility>
 
-#include "cli/frame_bitmap.h"
+#include "tests/support/plain_frame.h"
 #include "engine/enlarger.h"
 #include "engine/window_bands.h"
 #include "tests/support/picture_generator.h"
@@ -23,13 +23,13 @@ public:
             for (std::int32_t x = 0; x < width; ++x)
                 frame_.set(x, y, static_cast<std::uint32_t>(random.next()) % 0x01000000u |
                                      (random.below(static_cast<std::uint32_t>(tagRange)) << 24));
-        auto* pixels = static_cast<std::uint8_t*>(frame_.pixels);
+        auto* pixels = frame_.pixels;
         prepareFrameState(state_, pixels, width, height, frame_.pitch);
         setPassDirections(state_, axial ? axialNeighbors(frame_.pitch) : diagonalNeighbors(frame_.pitch));
     }
 
     EnlargerState& state() { return state_; }
-    FrameBitmap& frame() { return frame_; }
+    testing::PlainFrame& frame() { return frame_; }
     const reference::Directions& directions() const { return axial_ ? reference::kAxial : reference::kDiagonal; }
 
     reference::Frame referenceFrame() const {
@@ -57,7 +57,7 @@ public:
     }
 
 private:
-    FrameBitmap frame_;
+    testing::PlainFrame frame_;
     EnlargerState state_;
     bool axial_;
 };

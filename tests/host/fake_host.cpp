@@ -1,5 +1,6 @@
 #include "tests/host/fake_host.h"
 
+#include "cli/frame_bitmap.h"
 #include "tests/support/frame_helpers.h"
 
 namespace crest::testing {
@@ -33,7 +34,8 @@ const HostFilterFunctions& fakeHostFunctions() {
 
 InstanceDriver::Frame InstanceDriver::enlarge(const pictures::Picture& picture, bool end) {
     FrameBitmap source(picture.width, picture.height);
-    loadPicture(source, picture);
+    for (std::int32_t y = 0; y < picture.height; ++y)
+        for (std::int32_t x = 0; x < picture.width; ++x) source.set(x, y, picture.at(x, y));
     FrameBitmap destination(picture.width, picture.height);
     context.source = &source;
     context.destination = &destination;
@@ -41,7 +43,8 @@ InstanceDriver::Frame InstanceDriver::enlarge(const pictures::Picture& picture, 
     descriptor.startCallback(&context, &fakeHostFunctions());
     Frame frame;
     frame.result = descriptor.runCallback(&context, &fakeHostFunctions());
-    frame.pixels = framePixels(destination);
+    for (std::int32_t y = 0; y < destination.height; ++y)
+        for (std::int32_t x = 0; x < destination.width; ++x) frame.pixels.push_back(destination.get(x, y));
     if (end) descriptor.endCallback(&context, &fakeHostFunctions());
     context.source = context.destination = nullptr;
     return frame;

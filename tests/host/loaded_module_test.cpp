@@ -51,7 +51,7 @@ protected:
 
 TEST_F(LoadedModule, ExportsOnlyItsThreeEntryPoints) {
     // Engine and callback symbols stay inside the module.
-    for (const char* hidden : {"_ZN5crest12enlargeFrameERNS_13EnlargerStateERKNS_17FilterCallContextE",
+    for (const char* hidden : {"_ZN5crest12enlargeFrameERNS_13EnlargerStateERKNS_9FrameViewERKNS_14ConstFrameViewE",
                                "_ZN5crest12initInstanceEPKNS_17FilterCallContextEPKNS_19HostFilterFunctionsE",
                                "_ZN5crest16filterDescriptorEv", "filterHandle"})
         EXPECT_EQ(dlsym(handle_, hidden), nullptr) << hidden;
@@ -143,6 +143,30 @@ TEST_F(LoadedModule, InstanceLifecycleProducesTheEnginesFrames) {
         }
     }
     EXPECT_EQ(d.endCallback(&instance.context, &testing::fakeHostFunctions()), 0);
+    instance.deinit();
+    deinit_(nullptr, &testing::fakeHostFunctions());
+}
+
+// Run fills the destination with the marker through the bitmap first; a frame
+// the engine refuses keeps it whole.
+TEST_F(LoadedModule, RunFillsTheDestinationWithTheMarkerFirst) {
+    const FilterDescriptor& d = registerFilter();
+    InstanceDriver instance(d);
+    ASSERT_EQ(instance.init(), 0);
+    FrameBitmap source(4, 3);
+    for (const std::int32_t destinationWidth : {8, 7}) {
+        FrameBitmap destination(destinationWidth, 6);
+        instance.context.source = &source;
+        instance.context.destination = &destination;
+        const bool doubled = destinationWidth == 8;
+        EXPECT_EQ(d.runCallback(&instance.context, &testing::fakeHostFunctions()) == 0, doubled);
+        EXPECT_EQ(destination.fills(), 1);
+        int markers = 0;
+        for (std::int32_t y = 0; y < destination.height; ++y)
+            for (std::int32_t x = 0; x < destination.width; ++x) markers += destination.get(x, y) == kMarkerPixel;
+        EXPECT_EQ(markers, doubled ? 0 : 7 * 6);
+    }
+    instance.context.source = instance.context.destination = nullptr;
     instance.deinit();
     deinit_(nullptr, &testing::fakeHostFunctions());
 }

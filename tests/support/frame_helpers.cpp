@@ -1,13 +1,15 @@
 #include "tests/support/frame_helpers.h"
 
+#include <utility>
+
 namespace crest::testing {
 
-void loadPicture(FrameBitmap& bitmap, const pictures::Picture& picture) {
+void loadPicture(PlainFrame& bitmap, const pictures::Picture& picture) {
     for (std::int32_t y = 0; y < picture.height; ++y)
         for (std::int32_t x = 0; x < picture.width; ++x) bitmap.set(x, y, picture.at(x, y));
 }
 
-std::vector<std::uint32_t> framePixels(const FrameBitmap& bitmap) {
+std::vector<std::uint32_t> framePixels(const PlainFrame& bitmap) {
     std::vector<std::uint32_t> pixels;
     pixels.reserve(static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height));
     for (std::int32_t y = 0; y < bitmap.height; ++y)
@@ -17,13 +19,14 @@ std::vector<std::uint32_t> framePixels(const FrameBitmap& bitmap) {
 
 EnlargedFrame enlarge(EnlargerState& state, const pictures::Picture& picture, BitmapLayout sourceLayout,
                       BitmapLayout destinationLayout) {
-    FrameBitmap source(picture.width, picture.height, sourceLayout.rowPadding, sourceLayout.bottomUp);
+    PlainFrame source(picture.width, picture.height, sourceLayout.rowPadding, sourceLayout.bottomUp);
     loadPicture(source, picture);
-    FrameBitmap destination(2 * picture.width, 2 * picture.height, destinationLayout.rowPadding,
-                            destinationLayout.bottomUp);
-    const FilterCallContext context{nullptr, &state, &destination, &source};
+    PlainFrame destination(2 * picture.width, 2 * picture.height, destinationLayout.rowPadding,
+                           destinationLayout.bottomUp);
+    for (std::int32_t y = 0; y < destination.height; ++y)
+        for (std::int32_t x = 0; x < destination.width; ++x) destination.set(x, y, kUnwrittenPixel);
     EnlargedFrame frame;
-    frame.result = enlargeFrame(state, context);
+    frame.result = enlargeFrame(state, destination.view(), std::as_const(source).view());
     frame.width = destination.width;
     frame.height = destination.height;
     frame.pixels = framePixels(destination);

@@ -4,17 +4,21 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/frame_bitmap.h"
 #include "engine/enlarger.h"
 #include "tests/support/picture_generator.h"
+#include "tests/support/plain_frame.h"
 
 namespace crest::testing {
 
+// What testing::enlarge puts in every destination pixel before the engine
+// runs: any left in the frame were never written.
+inline constexpr std::uint32_t kUnwrittenPixel = 0xBAADF00Du;
+
 // Copies a picture into a bitmap of its size.
-void loadPicture(FrameBitmap& bitmap, const pictures::Picture& picture);
+void loadPicture(PlainFrame& frame, const pictures::Picture& picture);
 
 // The destination's pixels, row-major, whatever its pitch.
-std::vector<std::uint32_t> framePixels(const FrameBitmap& bitmap);
+std::vector<std::uint32_t> framePixels(const PlainFrame& frame);
 
 struct EnlargedFrame {
     std::int32_t result = -1;

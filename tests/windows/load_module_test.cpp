@@ -212,8 +212,11 @@ std::vector<std::uint32_t> expectedFrame(const crest::pictures::Picture& picture
     loadPicture(source, picture);
     TestBitmap destination(2 * picture.width, 2 * picture.height, 0, false);
     crest::EnlargerState state;
-    const FilterCallContext context{nullptr, &state, &destination, &source};
-    if (crest::enlargeFrame(state, context) != 0) return {};
+    const crest::FrameView to{static_cast<std::uint8_t*>(destination.pixels), destination.width, destination.height,
+                              destination.pitch};
+    const crest::ConstFrameView from{static_cast<const std::uint8_t*>(source.pixels), source.width, source.height,
+                                     source.pitch};
+    if (crest::enlargeFrame(state, to, from) != 0) return {};
     return destination.allPixels();
 }
 
