@@ -1,0 +1,76 @@
+/*
+ * crestdoubler: edge-preserving 2:1 image enlargement.
+ *
+ * One call enlarges one image to twice its width and twice its height. The
+ * result is exact and deterministic: the same words on every machine, for
+ * every thread count.
+ *
+ *     unsigned char *out = malloc((size_t)4 * w * 2 * h * 2);
+ *     int rc = crestdoubler_enlarge(in, w, h, 4 * w, out, 8 * w, CRESTDOUBLER_RGBA, 0);
+ *     if (rc < 0) fprintf(stderr, "%s\n", crestdoubler_strerror(rc));
+ *
+ * C99; no global state; every function may be called from many threads at once.
+ */
+#ifndef CRESTDOUBLER_H
+#define CRESTDOUBLER_H
+
+#include <stddef.h>
+
+#if defined(_WIN32) && defined(CRESTDOUBLER_BUILDING_SHARED)
+#define CRESTDOUBLER_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define CRESTDOUBLER_API __attribute__((visibility("default")))
+#else
+#define CRESTDOUBLER_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Pixel layouts, bytes in memory order. */
+typedef enum {
+    /* 4 bytes: blue, green, red, X. X is ignored on input; on output it holds
+     * the 8-bit luma tag, so the words are exactly the video filter module's. */
+    CRESTDOUBLER_BGRX,
+    /* 4 bytes with alpha: colour enlarged as for BGRX, alpha enlarged as a grey
+     * image of its own. */
+    CRESTDOUBLER_BGRA,
+    CRESTDOUBLER_RGBA,
+    /* 3 bytes: the colour bytes of BGRX. */
+    CRESTDOUBLER_BGR,
+    CRESTDOUBLER_RGB,
+    /* 1 byte: enlarged as a grey image (red = green = blue). */
+    CRESTDOUBLER_GRAY
+} crestdoubler_format;
+
+/* Results: 0 for success, these on failure. */
+#define CRESTDOUBLER_OK 0
+#define CRESTDOUBLER_ERROR_ARGUMENT (-1)  /* null pointer, size below 1, stride too small, unknown format */
+#define CRESTDOUBLER_ERROR_TOO_LARGE (-2) /* width above 24576, or a size or stride beyond the addressable */
+#define CRESTDOUBLER_ERROR_MEMORY (-3)    /* working memory could not be allocated */
+
+/*
+ * Enlarges src (width x height pixels of `format`) into dst (2*width x
+ * 2*height pixels of the same format). A stride is the distance in bytes
+ * from the start of one row to the start of the next, at least the row's
+ * bytes; a negative stride describes a bottom-up image, whose pointer then
+ * addresses its top row, the last in memory. src and dst must not overlap.
+ * threads: 0 uses one worker per core, n > 0 at most n; the result is the
+ * same for every value. Returns 0, or a negative CRESTDOUBLER_ERROR_* code;
+ * after a failure dst may hold partial output and must not be used.
+ */
+CRESTDOUBLER_API int crestdoubler_enlarge(const void *src, int width, int height, ptrdiff_t src_stride, void *dst,
+                                          ptrdiff_t dst_stride, crestdoubler_format format, int threads);
+
+/* A static English description of a result code. */
+CRESTDOUBLER_API const char *crestdoubler_strerror(int code);
+
+/* The library's version, "major.minor.patch". */
+CRESTDOUBLER_API const char *crestdoubler_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CRESTDOUBLER_H */

@@ -1,0 +1,104 @@
+#include "lib/tiled_enlarger.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/enlarger.h"
+
+namespace crest::library {
+
+namespace {
+
+// Strips are kept tall enough that the halo rows stay a small share of the work.
+constexpr std::int32_t kMinStripRows = 64;
+constexpr std::int32_t kMaxStripRows = kMaxDestinationHeight / 2 - 2 * kTileHalo;
+
+int codeOf(std::int32_t status) {
+    if (status == static_cast<std::int32_t>(EnlargeStatus::ok)) return CRESTDOUBLER_OK;
+    if (status == static_cast<std::int32_t>(EnlargeStatus::outOfMemory)) return CRESTDOUBLER_ERROR_MEMORY;
+    return CRESTDOUBLER_ERROR_TOO_LARGE;
+}
+
+// One worker's engine state and scratch frames, kept across its strips.
+class StripWorker {
+public:
+    int enlarge(crestdoubler_format format, const ImageRows& source, const ImageRows& destination,
+                const FrameTile& strip) {
+        const SourceRect& region = strip.enlarged;
+        const std::size_t pixels = static_cast<std::size_t>(region.width) * static_cast<std::size_t>(region.height);
+        const std::int32_t outWidth = 2 * region.width;
+        output_.resize(4 * pixels);
+        const FrameView out{reinterpret_cast<std::uint8_t*>(output_.data()), outWidth, 2 * region.height,
+                            4 * static_cast<std::ptrdiff_t>(outWidth)};
+        const std::uint8_t* own = out.pixels + 2 * (strip.own.y - region.y) * out.stride + 8 * (strip.own.x - region.x);
+        const bool hasAlpha = layoutOf(format)->hasAlpha;
+        for (const Plane plane : {Plane::colour, Plane::alpha}) {
+            if (plane == Plane::alpha && !hasAlpha) break;
+            ConstFrameView in;
+            if (format == CRESTDOUBLER_BGRX) {
+                in = {source.row(region.y) + 4 * static_cast<std::ptrdiff_t>(region.x), region.width, region.height,
+                      source.stride};
+            } else {
+                input_.resize(pixels);
+                loadPlane(format, plane, source, region, input_.data());
+                in = {reinterpret_cast<const std::uint8_t*>(input_.data()), region.width, region.height,
+                      4 * static_cast<std::ptrdiff_t>(region.width)};
+            }
+            const int code = codeOf(enlargeFrame(state_, out, in));
+            if (code != CRESTDOUBLER_OK) return code;
+            storePlane(format, plane, own, out.stride, 2 * strip.own.width, 2 * strip.own.height, destination,
+                       2 * strip.own.x, 2 * strip.own.y);
+        }
+        return CRESTDOUBLER_OK;
+    }
+
+private:
+    EnlargerState state_;
+    std::vector<std::uint32_t> input_;
+    std::vector<std::uint32_t> output_;
+};
+
+}  // namespace
+
+int enlargeInStrips(crestdoubler_format format, const ImageRows& source, std::int32_t width, std::int32_t height,
+                    const ImageRows& destination, int workers) {
+    const std::vector<FrameTile> strips = frameStrips(width, height, workers, kMinStripRows, kMaxStripRows);
+    const std::size_t count = strips.size();
+    // One strip of the engine's own layout: straight into the caller's rows.
+    if (count == 1 && format == CRESTDOUBLER_BGRX && destination.stride >= -kMaxPitchBytes &&
+        destination.stride <= kMaxPitchBytes) {
+        EnlargerState state;
+        return codeOf(enlargeFrame(state, FrameView{destination.pixels, 2 * width, 2 * height, destination.stride},
+                                   ConstFrameView{source.pixels, width, height, source.stride}));
+    }
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> failure{CRESTDOUBLER_OK};
+    auto work = [&] {
+        try {
+            StripWorker worker;
+            for (std::size_t i = next++; i < count && failure.load() == CRESTDOUBLER_OK; i = next++) {
+                const int code = worker.enlarge(format, source, destination, strips[i]);
+                if (code != CRESTDOUBLER_OK) failure.store(code);
+            }
+        } catch (const std::bad_alloc&) {
+            failure.store(CRESTDOUBLER_ERROR_MEMORY);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t helperCount = std::min(static_cast<std::size_t>(workers), count) - 1;
+    try {
+        helpers.reserve(helperCount);
+        for (std::size_t i = 0; i < helperCount; ++i) helpers.emplace_back(work);
+    } catch (const std::exception&) {
+        // Fewer helpers: the strips still all get done, by those that started.
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    return failure.load();
+}
+
+}  // namespace crest::library

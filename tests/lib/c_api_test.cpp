@@ -1,0 +1,127 @@
+// The C API against the engine's whole frames, format by format.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crestdoubler.h"
+#include "tests/support/frame_helpers.h"
+
+namespace crest {
+namespace {
+
+using pictures::Content;
+
+struct FormatCase {
+    crestdoubler_format format;
+    int bytes;
+    int blue, green, red, alpha;  // byte positions, -1 when absent
+};
+
+constexpr FormatCase kFormats[] = {
+    {CRESTDOUBLER_BGRX, 4, 0, 1, 2, -1}, {CRESTDOUBLER_BGRA, 4, 0, 1, 2, 3}, {CRESTDOUBLER_RGBA, 4, 2, 1, 0, 3},
+    {CRESTDOUBLER_BGR, 3, 0, 1, 2, -1},  {CRESTDOUBLER_RGB, 3, 2, 1, 0, -1},  {CRESTDOUBLER_GRAY, 1, 0, 0, 0, -1},
+};
+
+std::uint8_t byteOf(std::uint32_t pixel, int index) { return static_cast<std::uint8_t>(pixel >> (8 * index)); }
+
+// An image in the caller's layout: rows `padding` bytes longer than needed,
+// stored bottom-up when asked; pointer and stride as the API wants them.
+struct Image {
+    Image(int width, int height, int bytes, int padding, bool bottomUp)
+        : rowBytes(width * bytes + padding), data(static_cast<std::size_t>(rowBytes) * height, 0x5A) {
+        first = data.data() + (bottomUp ? static_cast<std::ptrdiff_t>(height - 1) * rowBytes : 0);
+        stride = bottomUp ? -rowBytes : rowBytes;
+    }
+    std::uint8_t* at(int x, int y, int bytes) { return first + y * stride + x * bytes; }
+    std::ptrdiff_t rowBytes;
+    std::vector<std::uint8_t> data;
+    std::uint8_t* first;
+    std::ptrdiff_t stride;
+};
+
+pictures::Picture greyOf(const pictures::Picture& picture) {
+    pictures::Picture grey = picture;
+    for (std::uint32_t& pixel : grey.pixels) pixel = (pixel & 0xFF) * 0x010101u;
+    return grey;
+}
+
+// Every format, tall enough for several strips, in all thread counts and layouts.
+TEST(CApi, EveryFormatGivesTheEnginesFrames) {
+    const auto colour = pictures::makePicture(Content::natural, 45, 300, 31);
+    const auto alpha = greyOf(pictures::makePicture(Content::strokes, 45, 300, 32));
+    for (const FormatCase& f : kFormats) {
+        const bool grey = f.format == CRESTDOUBLER_GRAY;
+        const auto expectedColour = testing::enlarge(grey ? greyOf(colour) : colour);
+        const auto expectedAlpha = testing::enlarge(alpha);
+        for (const int threads : {1, 2, 5, 0})
+            for (const bool bottomUp : {false, true}) {
+                Image in(colour.width, colour.height, f.bytes, 3, bottomUp);
+                for (int y = 0; y < colour.height; ++y)
+                    for (int x = 0; x < colour.width; ++x) {
+                        std::uint8_t* pixel = in.at(x, y, f.bytes);
+                        // Grey reads its one byte; BGRX's fourth byte is noise the API ignores.
+                        pixel[f.blue] = byteOf(colour.at(x, y), 0);
+                        if (!grey) pixel[f.green] = byteOf(colour.at(x, y), 1), pixel[f.red] = byteOf(colour.at(x, y), 2);
+                        if (f.bytes == 4) pixel[3] = f.alpha >= 0 ? byteOf(alpha.at(x, y), 0) : static_cast<std::uint8_t>(x * y);
+                    }
+                Image out(2 * colour.width, 2 * colour.height, f.bytes, 5, !bottomUp);
+                ASSERT_EQ(crestdoubler_enlarge(in.first, colour.width, colour.height, in.stride, out.first, out.stride,
+                                               f.format, threads),
+                          0);
+                int wrong = 0;
+                for (int y = 0; y < expectedColour.height; ++y)
+                    for (int x = 0; x < expectedColour.width; ++x) {
+                        const std::uint8_t* got = out.at(x, y, f.bytes);
+                        const std::uint32_t word = expectedColour.at(x, y);
+                        bool same = got[f.blue] == byteOf(word, 0);
+                        if (!grey) same = same && got[f.green] == byteOf(word, 1) && got[f.red] == byteOf(word, 2);
+                        if (f.bytes == 4)
+                            same = same && got[3] == (f.alpha >= 0 ? byteOf(expectedAlpha.at(x, y), 0) : byteOf(word, 3));
+                        wrong += !same;
+                    }
+                EXPECT_EQ(wrong, 0) << "format " << f.format << ", " << threads << " threads"
+                                    << (bottomUp ? ", bottom-up source" : ", bottom-up destination");
+            }
+    }
+}
+
+TEST(CApi, RefusesWhatItCannotEnlarge) {
+    std::vector<std::uint8_t> in(64), out(256);
+    struct Case {
+        const char* name;
+        const void* src;
+        int width, height;
+        std::ptrdiff_t srcStride, dstStride;
+        int format, threads, code;
+    };
+    const Case cases[] = {
+        {"null source", nullptr, 2, 2, 8, 16, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT},
+        {"zero width", in.data(), 0, 2, 8, 16, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT},
+        {"source stride below a row", in.data(), 2, 2, 7, 16, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT},
+        {"destination stride below a row", in.data(), 2, 2, 6, 11, CRESTDOUBLER_RGB, 1, CRESTDOUBLER_ERROR_ARGUMENT},
+        {"unknown format", in.data(), 2, 2, 8, 16, 6, 1, CRESTDOUBLER_ERROR_ARGUMENT},
+        {"negative threads", in.data(), 2, 2, 8, 16, CRESTDOUBLER_BGRX, -1, CRESTDOUBLER_ERROR_ARGUMENT},
+        {"too wide", in.data(), 24577, 1, 4 * 24577, 8 * 24577, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_TOO_LARGE},
+        {"rows beyond the address range", in.data(), 2, 1 << 29, PTRDIFF_MAX / 4, 16, CRESTDOUBLER_BGRX, 1,
+         CRESTDOUBLER_ERROR_TOO_LARGE},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(crestdoubler_enlarge(c.src, c.width, c.height, c.srcStride, out.data(), c.dstStride,
+                                       static_cast<crestdoubler_format>(c.format), c.threads),
+                  c.code)
+            << c.name;
+        EXPECT_EQ(out, std::vector<std::uint8_t>(256, 0)) << c.name;
+    }
+    std::vector<std::string> messages;
+    for (const int code : {CRESTDOUBLER_OK, CRESTDOUBLER_ERROR_ARGUMENT, CRESTDOUBLER_ERROR_TOO_LARGE,
+                           CRESTDOUBLER_ERROR_MEMORY, -99})
+        messages.push_back(crestdoubler_strerror(code));
+    for (std::size_t i = 0; i < messages.size(); ++i)
+        for (std::size_t j = i + 1; j < messages.size(); ++j) EXPECT_NE(messages[i], messages[j]);
+    EXPECT_STREQ(crestdoubler_version(), CRESTDOUBLER_EXPECTED_VERSION);
+}
+
+}  // namespace
+}  // namespace crest
