@@ -70,7 +70,8 @@ TEST(FrameDriver, RejectsGeometryItCannotHold) {
         {"no source pixels", 5, 5, 20, 10, 10, 40, true},
         {"negative width", -3, 5, 20, -6, 10, 40, false},
         {"absurd pitch", 5, 5, 20, 10, 10, 0x7FFFFFF0, false},
-        {"pitch beyond 32 bits", 5, 5, std::ptrdiff_t{1} << 32, 10, 10, 40, false},
+        {"source pitch just beyond the limit", 5, 5, std::ptrdiff_t{kMaxPitchBytes} + 4, 10, 10, 40, false},
+        {"largest pitch", 5, 5, PTRDIFF_MAX, 10, 10, 40, false},
         {"most negative pitch", 5, 5, PTRDIFF_MIN, 10, 10, 40, false},
     };
     for (const GeometryCase& c : cases) {

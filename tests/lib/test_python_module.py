@@ -92,4 +92,4 @@ def test_the_gil_is_released_while_enlarging():
     ticker.join()
     during = [t for t in ticks if start < t < end]
     # A held GIL would leave the ticker silent for the whole call.
-    assert len(during) >= 10, f"{len(during)} ticks in {end - start:.2f} s"
+    assert len(during) >= 5, f"{len(during)} ticks in {end - start:.2f} s"

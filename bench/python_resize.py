@@ -1,0 +1,60 @@
+#!/usr/bin/python3
+"""crestdoubler.enlarge against cv2.resize(INTER_LANCZOS4) and Pillow's
+Image.resize(LANCZOS), 2x, on the same RGB array in the same run; medians in ms.
+
+The source is a raw BGRA frame, e.g. the test generator's natural picture:
+    build-bench/profile_frame natural 3840 2160 0 /tmp/natural-4k.raw
+    PYTHONPATH=build/python /usr/bin/python3 bench/python_resize.py /tmp/natural-4k.raw 3840x2160
+"""
+import statistics
+import sys
+import time
+
+import cv2
+import numpy as np
+from PIL import Image
+
+import crestdoubler
+
+
+def median_ms(action, repeats):
+    action()  # warm-up
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        action()
+        times.append((time.perf_counter() - start) * 1000.0)
+    return statistics.median(times)
+
+
+def main():
+    path, size = sys.argv[1], sys.argv[2]
+    repeats = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    width, height = (int(v) for v in size.split("x"))
+    bgra = np.fromfile(path, np.uint8, count=width * height * 4).reshape(height, width, 4)
+    rgb = np.ascontiguousarray(bgra[:, :, 2::-1])
+    bgr = np.ascontiguousarray(bgra[:, :, :3])
+    picture = Image.fromarray(rgb)
+    out = (2 * width, 2 * height)
+
+    def opencv(threads):
+        def resize():
+            cv2.setNumThreads(threads)
+            return cv2.resize(bgr, out, interpolation=cv2.INTER_LANCZOS4)
+
+        return resize
+
+    runs = [
+        ("crestdoubler.enlarge RGB, 1 thread", lambda: crestdoubler.enlarge(rgb, threads=1)),
+        ("crestdoubler.enlarge RGB, 2 threads", lambda: crestdoubler.enlarge(rgb, threads=2)),
+        ("cv2.resize INTER_LANCZOS4, 1 thread", opencv(1)),
+        ("cv2.resize INTER_LANCZOS4, 2 threads", opencv(2)),
+        ("PIL Image.resize LANCZOS (1 thread)", lambda: picture.resize(out, Image.LANCZOS)),
+    ]
+    print(f"{width}x{height} -> {out[0]}x{out[1]}, medians of {repeats}")
+    for name, action in runs:
+        print(f"  {name:40s} {median_ms(action, repeats):8.1f} ms")
+
+
+if __name__ == "__main__":
+    main()
