@@ -503,12 +503,14 @@ int save(Id format, VipsImage* image, LibraryBuffer& buffer, const ImageSaveSett
         return vips_jxlsave_buffer(image, &buffer.data, &buffer.size, "Q", settings.quality, nullptr);
     case Id::avif:
     case Id::heic:
-        // The samples are 8-bit; libvips would otherwise write 12.
+        // The samples are 8-bit; libvips would otherwise write 12. AV1 at
+        // effort 2 takes about a seventh of the time of libvips's 4 for
+        // files some 6% larger; x265 takes no notice of it.
         return vips_heifsave_buffer(image, &buffer.data, &buffer.size, "Q", settings.quality, "bitdepth", 8,
                                     "compression",
                                     format == Id::avif ? VIPS_FOREIGN_HEIF_COMPRESSION_AV1
                                                        : VIPS_FOREIGN_HEIF_COMPRESSION_HEVC,
-                                    nullptr);
+                                    "effort", 2, nullptr);
     case Id::gif: break;
     }
     return -1;  // read only: refused before encoding

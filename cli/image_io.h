@@ -41,7 +41,7 @@ StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const s
                             const DecodeLimits& limits = {});
 
 struct ImageSaveSettings {
-    int quality = 92;       // JPEG and WebP
+    int quality = 92;       // the lossy formats
     bool keepTags = false;  // the luma tag as alpha
 };
 
