@@ -70,7 +70,12 @@ private:
 int enlargeInStrips(crestdoubler_format format, const ImageRows& source, std::int32_t width, std::int32_t height,
                     const ImageRows& destination, int workers) {
     const std::int32_t wanted = workers == 1 ? 1 : std::min(workers, 4096) * kStripsPerWorker;
-    const std::vector<FrameTile> strips = frameStrips(width, height, wanted, kMinStripRows, kMaxStripRows);
+    // Strips through scratch frames are kept to some 32 MB of output each, so
+    // a worker's scratch stays small and is reused rather than faulted in anew.
+    const bool direct = workers == 1 && format == CRESTDOUBLER_BGRX;
+    const std::int32_t scratchRows = std::max<std::int32_t>(kMinStripRows, (32 << 20) / (16 * width));
+    const std::vector<FrameTile> strips =
+        frameStrips(width, height, wanted, kMinStripRows, direct ? kMaxStripRows : std::min(scratchRows, kMaxStripRows));
     const std::size_t count = strips.size();
     // One strip of the engine's own layout: straight into the caller's rows.
     if (count == 1 && format == CRESTDOUBLER_BGRX && destination.stride >= -kMaxPitchBytes &&
