@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crestdoubler.h"
@@ -85,6 +86,31 @@ TEST(CApi, EveryFormatGivesTheEnginesFrames) {
                                     << (bottomUp ? ", bottom-up source" : ", bottom-up destination");
             }
     }
+}
+
+// Callers on several threads at once, each with its own workers, get what
+// one caller alone gets: the library keeps nothing between calls.
+TEST(CApi, ConcurrentCallersGetTheirOwnFrames) {
+    constexpr int kCallers = 4;
+    std::vector<pictures::Picture> sources;
+    std::vector<std::vector<std::uint32_t>> expected, got(kCallers);
+    for (int i = 0; i < kCallers; ++i) {
+        sources.push_back(pictures::makePicture(Content::natural, 40 + 7 * i, 150 - 9 * i, 50 + i));
+        expected.push_back(testing::enlarge(sources.back()).pixels);
+    }
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCallers; ++i)
+        callers.emplace_back([&, i] {
+            const pictures::Picture& source = sources[static_cast<std::size_t>(i)];
+            got[static_cast<std::size_t>(i)].resize(4 * source.pixels.size());
+            for (int round = 0; round < 3; ++round)
+                EXPECT_EQ(crestdoubler_enlarge(source.pixels.data(), source.width, source.height, 4 * source.width,
+                                               got[static_cast<std::size_t>(i)].data(), 8 * source.width,
+                                               CRESTDOUBLER_BGRX, 2),
+                          0);
+        });
+    for (std::thread& caller : callers) caller.join();
+    EXPECT_EQ(got, expected);
 }
 
 TEST(CApi, RefusesWhatItCannotEnlarge) {
