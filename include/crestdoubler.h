@@ -16,9 +16,7 @@
 
 #include <stddef.h>
 
-#if defined(_WIN32) && defined(CRESTDOUBLER_BUILDING_SHARED)
-#define CRESTDOUBLER_API __declspec(dllexport)
-#elif defined(__GNUC__)
+#if defined(__GNUC__)
 #define CRESTDOUBLER_API __attribute__((visibility("default")))
 #else
 #define CRESTDOUBLER_API
