@@ -7,3 +7,5 @@ apt-get update
 apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev libvips-dev pkg-config ninja-build clang-14 libclang-rt-14-dev
 # Films: the libraries for the command, the programs for its tests.
 apt-get install -y libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+# Films and pictures on a Slurm cluster: scripts/test-cluster.sh runs a one-node cluster.
+apt-get install -y slurm-wlm munge
