@@ -259,6 +259,7 @@ private:
         if (status < 0) fail("cannot read the stream layout", status);
         findVideoStream(wantedStream);
         openDecoder();
+        // Not even read, where the container allows.
         if (videoOnly_)
             for (unsigned i = 0; i < input->nb_streams; ++i)
                 if (static_cast<int>(i) != videoIndex_) input->streams[i]->discard = AVDISCARD_ALL;
@@ -354,6 +355,7 @@ private:
     bool beforeFirstFrame(std::int64_t pts) {
         if (framesToSkip_ > 0) {
             --framesToSkip_;
+            dropPacketsBefore(pts);
             return true;
         }
         if (pts < startPts_) return true;
@@ -367,13 +369,17 @@ private:
         if (firstFrame_ > 0 && startPts_ == INT64_MIN) {
             // Counted from the start: the other streams' packets begin here.
             startPts_ = pts;
-            queue_.dropPackets([&](const AVPacket& packet) {
-                const std::int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-                return time != AV_NOPTS_VALUE &&
-                       av_compare_ts(time, input_->streams[packet.stream_index]->time_base, pts, videoTimeBase()) < 0;
-            });
+            dropPacketsBefore(pts);
         }
         return false;
+    }
+
+    void dropPacketsBefore(std::int64_t pts) {
+        queue_.dropPackets([&](const AVPacket& packet) {
+            const std::int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+            return time != AV_NOPTS_VALUE &&
+                   av_compare_ts(time, input_->streams[packet.stream_index]->time_base, pts, videoTimeBase()) < 0;
+        });
     }
 
     bool keepFrame(FrameBitmap& bitmap) {
@@ -446,9 +452,8 @@ private:
     void keepPacket() {
         const AVStream* stream = input_->streams[packet_->stream_index];
         const std::int64_t time = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
-        // Discarded streams still give the packets read before they were discarded.
         const bool inPiece =
-            isCopiedType(stream->codecpar->codec_type) && stream->discard != AVDISCARD_ALL &&
+            !videoOnly_ && isCopiedType(stream->codecpar->codec_type) &&
             (time == AV_NOPTS_VALUE ||
              (av_compare_ts(time, stream->time_base, startPts_, videoTimeBase()) >= 0 &&
               (frameLimit_ < 0 || framesRead_ < frameLimit_ ||
