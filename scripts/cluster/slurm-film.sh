@@ -60,13 +60,17 @@ echo "join: job $join"
 
 wait_for_job "$join"
 read -r _ state code < <(job_states "$join")
-if [ "$state" = COMPLETED ]; then
+# A job Slurm has already forgotten is told by what it left.
+if [ "$state" = COMPLETED ] || { [ -z "$state" ] && [ -e "$OUT" ] && [ ! -e "$SEGDIR" ]; }; then
   echo "$OUT written"
   exit 0
 fi
 if [ -f "$SEGDIR/join.log" ]; then
   cat "$SEGDIR/join.log" >&2
-  die "the join failed ($state, exit code ${code:-unknown}): $OUT was not written"
+  say "the join ended ${state:-unknown}, exit code ${code:-unknown}: $OUT was not written"
+  status=${code%%:*}
+  [[ "$status" =~ ^[1-9][0-9]*$ ]] || status=1
+  exit "$status"
 fi
 # The join never ran: say which segments did not finish.
 wait_for_job "$segments"

@@ -16,9 +16,9 @@ fail() {
 trap 'fail "stopped by a signal"' TERM INT
 
 # Each segment keeps the source's timestamps. The concat demuxer moves file K
-# to the sum of the durations before it minus its own start: durations from
-# one start to the next, and the first start added back, leave every
-# timestamp as it was.
+# by the sum of the durations before it minus the file's start time (as
+# libavformat finds it, 0 when it finds none): durations from one start to
+# the next, and the first start added back, leave every timestamp as it was.
 list="$segdir/segments.ffconcat"
 echo "ffconcat version 1.0" >"$list"
 first_start=
@@ -27,7 +27,8 @@ for ((k = 0; k < segments; k++)); do
   file=$(printf '%s/segment-%04d.nut' "$segdir" "$k")
   [ -s "$file" ] || fail "segment $k ($file) is missing"
   start=$(ffprobe -v error -show_entries format=start_time -of csv=p=0 "$file")
-  [[ "$start" =~ ^-?[0-9]+\.[0-9]+$ ]] || fail "segment $k ($file) cannot be read"
+  [ "$start" != N/A ] || start=0
+  [[ "$start" =~ ^-?[0-9]+(\.[0-9]+)?$ ]] || fail "segment $k ($file) cannot be read"
   [ -n "$first_start" ] || first_start=$start
   [ -z "$previous" ] || awk -v a="$start" -v b="$previous" 'BEGIN { printf "duration %.6f\n", a - b }' >>"$list"
   printf "file '%s'\n" "$(basename "$file")" >>"$list"
