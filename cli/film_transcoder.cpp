@@ -94,6 +94,16 @@ bool isCopiedType(AVMediaType type) {
     return type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE || type == AVMEDIA_TYPE_ATTACHMENT;
 }
 
+// A stream the probe saw announced but not yet carrying data (a transport
+// stream whose tail names a stream that starts late) has no format a muxer
+// can take.
+bool hasKnownParameters(const AVCodecParameters& parameters) {
+    if (parameters.codec_id == AV_CODEC_ID_NONE) return false;
+    if (parameters.codec_type == AVMEDIA_TYPE_AUDIO)
+        return parameters.sample_rate > 0 && parameters.ch_layout.nb_channels > 0;
+    return true;
+}
+
 // Converts between a frame's own pixel format and the module's 32-bit BGR
 // words with the frame's matrix and range, making a new scaler only when the
 // description changes.
@@ -246,7 +256,8 @@ private:
     [[noreturn]] void failAtFrame(const std::string& problem, int status) const {
         fail("frame " + std::to_string(framesRead_ + 1) + ": " + problem, status);
     }
-    AVRational videoTimeBase() const { return videoStream()->time_base; }
+    // Kept apart from the context, whose stream list the demuxer may grow while the writer asks.
+    AVRational videoTimeBase() const { return videoTimeBase_; }
 
     void open(const std::optional<int>& wantedStream) {
         decoder_.reset();
@@ -257,7 +268,9 @@ private:
         input_.reset(input);
         status = avformat_find_stream_info(input, nullptr);
         if (status < 0) fail("cannot read the stream layout", status);
+        headerStreamCount_ = input->nb_streams;
         findVideoStream(wantedStream);
+        videoTimeBase_ = videoStream()->time_base;
         openDecoder();
         // Not even read, where the container allows.
         if (videoOnly_)
@@ -450,10 +463,14 @@ private:
 
     // A packet of another stream, queued for copying when it lies within the piece enlarged.
     void keepPacket() {
+        if (videoOnly_ || beginsLate(packet_->stream_index)) {
+            av_packet_unref(packet_.get());
+            return;
+        }
         const AVStream* stream = input_->streams[packet_->stream_index];
         const std::int64_t time = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
         const bool inPiece =
-            !videoOnly_ && isCopiedType(stream->codecpar->codec_type) &&
+            isCopiedType(stream->codecpar->codec_type) &&
             (time == AV_NOPTS_VALUE ||
              (av_compare_ts(time, stream->time_base, startPts_, videoTimeBase()) >= 0 &&
               (frameLimit_ < 0 || framesRead_ < frameLimit_ ||
@@ -465,6 +482,20 @@ private:
         Packet kept(checkedAllocation(av_packet_alloc()));
         av_packet_move_ref(kept.get(), packet_.get());
         queue_.pushPacket(std::move(kept));
+    }
+
+    // Streams that some containers (MPEG-TS) announce only after the header
+    // cannot join an output whose header is written: each is named once and
+    // left out.
+    bool beginsLate(int index) {
+        if (index < headerStreamCount_) return false;
+        if (std::find(lateStreams_.begin(), lateStreams_.end(), index) == lateStreams_.end()) {
+            lateStreams_.push_back(index);
+            std::fprintf(stderr, "crestdoubler: %s: stream %d (%s) begins after the header and is not copied\n",
+                         path_.c_str(), index,
+                         av_get_media_type_string(input_->streams[index]->codecpar->codec_type));
+        }
+        return true;
     }
 
     // After the last frame of --frames: the other streams' packets up to its end.
@@ -492,6 +523,9 @@ private:
     Frame frame_;
     PixelConverter converter_;
     int videoIndex_ = -1;
+    int headerStreamCount_ = 0;
+    AVRational videoTimeBase_{0, 1};
+    std::vector<int> lateStreams_;
     FrameSize size_;
     std::int64_t frameLimit_ = -1;
     std::int64_t framesRead_ = 0;
@@ -614,16 +648,20 @@ private:
 
     void addStreams(const Options& options, const AVCodec* encoder) {
         const AVFormatContext& input = *reader_.format();
-        streamMap_.assign(input.nb_streams, -1);
+        streamMap_.assign(input.nb_streams, CopiedStream{});
         for (unsigned index = 0; index < input.nb_streams; ++index) {
             const AVStream* source = input.streams[index];
             if (source == reader_.videoStream()) {
                 addVideoStream(options, encoder);
-                streamMap_[index] = video_->index;
             } else if (options.videoOnly) {
                 continue;
+            } else if (isCopiedType(source->codecpar->codec_type) && !hasKnownParameters(*source->codecpar)) {
+                std::fprintf(stderr,
+                             "crestdoubler: %s: stream %u (%s) has no data near the start of the file to tell its "
+                             "format and is not copied\n",
+                             reader_.path().c_str(), index, av_get_media_type_string(source->codecpar->codec_type));
             } else if (isCopiedType(source->codecpar->codec_type)) {
-                streamMap_[index] = addCopiedStream(*source, index);
+                streamMap_[index] = CopiedStream{addCopiedStream(*source, index), source->time_base};
             } else if (source->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || !options.streamIndex) {
                 std::fprintf(stderr, "crestdoubler: %s: stream %u (%s) is not copied\n", reader_.path().c_str(),
                              index, av_get_media_type_string(source->codecpar->codec_type));
@@ -766,14 +804,18 @@ private:
 
     void copyPackets() {
         for (Packet& packet : queue_.takePackets()) {
-            const AVStream* source = reader_.format()->streams[packet->stream_index];
-            const int index = streamMap_[static_cast<std::size_t>(packet->stream_index)];
-            const std::int64_t offset = reader_.offsetIn(source->time_base);
+            // The reader may be adding streams to its context meanwhile: only
+            // what was noted when the output was set up is read here.
+            const auto input = static_cast<std::size_t>(packet->stream_index);
+            if (input >= streamMap_.size() || streamMap_[input].output < 0) continue;
+            const int index = streamMap_[input].output;
+            const AVRational sourceTimeBase = streamMap_[input].sourceTimeBase;
+            const std::int64_t offset = reader_.offsetIn(sourceTimeBase);
             if (packet->pts != AV_NOPTS_VALUE) packet->pts -= offset;
             if (packet->dts != AV_NOPTS_VALUE) packet->dts -= offset;
             packet->stream_index = index;
             packet->pos = -1;
-            av_packet_rescale_ts(packet.get(), source->time_base, muxer_->streams[index]->time_base);
+            av_packet_rescale_ts(packet.get(), sourceTimeBase, muxer_->streams[index]->time_base);
             write(*packet);
         }
     }
@@ -794,7 +836,11 @@ private:
     Frame picture_;
     Packet packet_;
     PixelConverter converter_;
-    std::vector<int> streamMap_;  // output stream of each input stream, or -1
+    struct CopiedStream {
+        int output = -1;  // output stream index, or -1: not copied
+        AVRational sourceTimeBase{0, 1};
+    };
+    std::vector<CopiedStream> streamMap_;  // by input stream index
     std::int64_t framesWritten_ = 0;
 };
 

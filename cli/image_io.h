@@ -1,5 +1,5 @@
-// Pictures in files: PNG, JPEG, WebP and TIFF through libvips, as the frames
-// the module takes, with their alpha and metadata kept aside.
+// Pictures in files, in the formats of cli/picture_formats.h, through libvips:
+// as the frames the module takes, with their alpha and metadata kept aside.
 //
 // A build without libvips has these functions too; they refuse every picture.
 #pragma once
@@ -24,6 +24,7 @@ struct StillImage {
     bool grey = false;                    // one colour channel in the file
     std::shared_ptr<const ImageMetadata> metadata;
     std::string format;  // "PNG", "JPEG", ... for messages
+    int pages = 1;       // frames or pages in the file, of which the first was read
 };
 
 struct DecodeLimits {
@@ -40,7 +41,7 @@ StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const s
                             const DecodeLimits& limits = {});
 
 struct ImageSaveSettings {
-    int quality = 92;       // JPEG and WebP
+    int quality = 92;       // the lossy formats
     bool keepTags = false;  // the luma tag as alpha
 };
 
@@ -50,6 +51,10 @@ struct ImageSaveSettings {
 // Throws CommandError naming the file.
 void writeStillImage(const std::string& path, const FrameBitmap& colour, const FrameBitmap* alpha, bool grey,
                      const ImageMetadata* metadata, const ImageSaveSettings& settings);
+
+// Throws CommandError unless this build writes pictures of the output path's
+// format, so that a run stops before enlarging what it cannot write.
+void checkPictureOutput(const std::string& path);
 
 // Whether format of an output path holds an alpha channel.
 bool formatHoldsAlpha(const std::string& path);

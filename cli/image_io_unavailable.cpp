@@ -26,6 +26,8 @@ void writeStillImage(const std::string& path, const FrameBitmap&, const FrameBit
     refuse(path);
 }
 
+void checkPictureOutput(const std::string& path) { refuse(path); }
+
 bool formatHoldsAlpha(const std::string&) { return false; }
 
 std::string imageFormatsHelp() { return "Picture formats in this build: none (built without libvips).\n"; }

@@ -8,6 +8,7 @@
 
 #include "cli/command_error.h"
 #include "cli/path_kind.h"
+#include "cli/picture_formats.h"
 
 namespace crest::cli {
 
@@ -223,7 +224,7 @@ std::string usageText() {
            ")\n"
            "  -o OUTDIR       write each input image into OUTDIR under its own name\n"
            "  --suffix TEXT   with -o: add TEXT before each output's extension\n"
-           "  --quality N     lossy image output (JPEG, WebP): quality 1 to 100\n"
+           "  --quality N     lossy image output (" + lossyPictureFormatNames() + "): quality 1 to 100\n"
            "  --codec NAME    video output: the encoder, e.g. libx264, libvpx-vp9, ffv1\n"
            "  --crf N         video output: constant rate factor\n"
            "  --preset NAME   video output: encoder preset, e.g. medium\n"

@@ -5,11 +5,12 @@
 #include <cctype>
 #include <string_view>
 
+#include "cli/picture_formats.h"
+
 namespace crest::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 6> kImageExtensions = {"png", "jpg", "jpeg", "webp", "tif", "tiff"};
 constexpr std::array<std::string_view, 16> kVideoExtensions = {
     "mkv", "mp4", "m4v", "mov", "webm", "avi", "ts", "m2ts", "mts", "mpg", "mpeg", "nut", "flv", "y4m",
     "mka", "ogv"};
@@ -46,7 +47,7 @@ bool isImageSequencePattern(const std::string& path) {
     return false;
 }
 
-bool isImageExtension(const std::string& extension) { return contains(kImageExtensions, extension); }
+bool isImageExtension(const std::string& extension) { return pictureFormatOfExtension(extension) != nullptr; }
 bool isVideoExtension(const std::string& extension) { return contains(kVideoExtensions, extension); }
 
 PathKind kindOfPath(const std::string& path) {
@@ -58,8 +59,7 @@ PathKind kindOfPath(const std::string& path) {
 }
 
 std::string pathKindHelp() {
-    std::string images;
-    for (const std::string_view extension : kImageExtensions) images += " ." + std::string(extension);
+    const std::string images = pictureExtensionList(false);
     std::string videos;
     for (const std::string_view extension : kVideoExtensions) videos += " ." + std::string(extension);
     return "A path's kind is chosen by its extension, in any letter case:\n"

@@ -6,7 +6,7 @@
 namespace crest::cli {
 
 enum class PathKind {
-    image,  // one picture: .png .jpg .jpeg .webp .tif .tiff
+    image,  // one picture in a format of cli/picture_formats.h
     video,  // a film in a container (.mkv .mp4 .mov .webm .avi .ts ...) or an
             // image sequence pattern such as frames/%06d.png
     raw,    // anything else, and "-": 32-bit BGRA frames

@@ -16,6 +16,7 @@
 #include "cli/image_io.h"
 #include "cli/module_loader.h"
 #include "cli/path_kind.h"
+#include "cli/picture_formats.h"
 #include "cli/raw_stream.h"
 
 namespace crest::cli {
@@ -35,6 +36,9 @@ public:
         if (options.keepTags && image.alpha != nullptr)
             throw CommandError("--keep-tags writes the luma tag as alpha, but " + input +
                                " has an alpha channel of its own");
+        if (image.pages > 1)
+            std::fprintf(stderr, "crestdoubler: note: %s holds %d frames; the first is enlarged\n", input.c_str(),
+                         image.pages);
         const bool rawOutput = kindOfPath(output) == PathKind::raw;
         if (image.alpha != nullptr && (rawOutput || !formatHoldsAlpha(output))) {
             std::fprintf(stderr, "crestdoubler: note: %s holds no alpha; the alpha of %s is left out\n",
@@ -99,12 +103,16 @@ struct Job {
     std::string problem;  // set when the input cannot be enlarged at all
 };
 
-// OUTDIR/NAME with the suffix before the extension.
+// OUTDIR/NAME with the suffix before the extension; the pictures of a format
+// the command only reads are written as PNG.
 std::string outputPathFor(const fs::path& input, const Options& options) {
     const std::string name = input.filename().string();
     const auto dot = name.find_last_of('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    const PictureFormat* format = pictureFormatOfExtension(lowerExtension(name));
+    const std::string extension = format != nullptr && !format->writable ? ".png"
+                                  : dot == std::string::npos || dot == 0 ? ""
+                                                                         : name.substr(dot);
     return (fs::path(*options.outputFolder) / (stem + options.suffix + extension)).string();
 }
 
@@ -133,7 +141,7 @@ std::vector<Job> jobsFor(const Options& options) {
             for (const std::string& picture : pictures) jobs.push_back({picture, outputPathFor(picture, options), ""});
         } else if (kindOfPath(input) != PathKind::image) {
             jobs.push_back({input, "", "cannot enlarge " + input + " into a folder: it is not a picture (" +
-                                           "-o takes .png .jpg .jpeg .webp .tif .tiff files and folders)"});
+                                           "-o takes" + pictureExtensionList(false) + " files and folders)"});
         } else {
             jobs.push_back({input, outputPathFor(input, options), ""});
         }
@@ -155,6 +163,7 @@ std::vector<Job> jobsFor(const Options& options) {
 }  // namespace
 
 void enlargeImageFile(const Options& options) {
+    if (kindOfPath(options.output) == PathKind::image) checkPictureOutput(options.output);
     // Reading first rejects a bad input before the module is touched.
     StillImage image = readStillImage(options.input);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));

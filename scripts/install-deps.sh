@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test crestdoubler (run as root).
-# make: the default preset generates Makefiles. libvips-dev: pictures in the command;
-# libpng-dev: the tests write some PNGs byte by byte.
+# Installs what a fresh Debian 12 machine lacks to build and test crestdoubler
+# natively (as root, or through sudo). Safe to run again: with everything in
+# place it changes nothing.
+# make: the default preset generates Makefiles. libvips-dev: pictures in the
+# command; libpng-dev: the tests write some PNGs byte by byte. clang and its
+# runtime: the fuzz stage. FFmpeg's libraries: films in the command; the
+# ffmpeg program: the film tests.
 set -euo pipefail
-apt-get update
-apt-get install -y cmake make g++ libgtest-dev libbenchmark-dev libpng-dev libvips-dev pkg-config ninja-build clang-14 libclang-rt-14-dev
-# Films: the libraries for the command, the programs for its tests.
-apt-get install -y libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+# shellcheck source=lib/apt-packages.sh
+. "$(dirname "$0")/lib/apt-packages.sh"
+
+NATIVE_ARCH=$(dpkg --print-architecture)
+# libpng-dev is also installed for i386 (install-windows-deps.sh), so each is named.
+ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE_ARCH" libvips-dev pkg-config \
+  ninja-build clang-14 libclang-rt-14-dev \
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 # Films and pictures on a Slurm cluster: scripts/test-cluster.sh runs a one-node cluster.
-apt-get install -y slurm-wlm munge
+ensure_packages slurm-wlm munge

@@ -24,13 +24,14 @@ CRESTDOUBLER=$(find_crestdoubler)
 OUTDIR=$(realpath -m -- "${PATHS[0]}")
 
 # The pictures, in a fixed order: folders give their own pictures (not
-# subfolders or hidden files), by extension as crestdoubler -o reads them.
+# subfolders or hidden files), by the extensions of cli/picture_formats.cpp,
+# as crestdoubler -o takes them.
 pictures=()
 for input in "${PATHS[@]:1}"; do
   if [ -d "$input" ]; then
     while IFS= read -r -d '' file; do pictures+=("$file"); done < <(
       find "$(realpath -e -- "$input")" -mindepth 1 -maxdepth 1 -type f ! -name '.*' \
-        -regextype posix-extended -iregex '.*\.(png|jpe?g|webp|tiff?)' -print0 | LC_ALL=C sort -z)
+        -regextype posix-extended -iregex '.*\.(png|jpe?g|webp|tiff?|jxl|avif|hei[cf]|gif)' -print0 | LC_ALL=C sort -z)
   else
     pictures+=("$(realpath -e -- "$input")") || die "no input $input"
   fi

@@ -1,6 +1,7 @@
 // Films in and out, on clips the ffmpeg program makes from its lavfi test
 // sources: the pictures are the module's, everything else is the source's.
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "tests/cli/cli_test_support.h"
@@ -186,6 +187,52 @@ TEST_P(SegmentFilmTest, PiecesJoinIntoTheWhole) {
 INSTANTIATE_TEST_SUITE_P(Films, SegmentFilmTest,
                          ::testing::Values(SegmentCase{"mkv", {0, 7, 19, 30}}, SegmentCase{"ts", {0, 11, 12, 30}}),
                          [](const auto& info) { return std::string(info.param.container); });
+
+// Transport streams joined from pieces whose program tables differ: the
+// audio of the middle piece is announced late (after the header, or only in
+// the tail the duration probe reads). The video is enlarged whole, the
+// audio is named and left out.
+struct LateStreamCase {
+    const char* name;
+    std::vector<const char*> pieces;
+    int frames;
+    const char* message;
+};
+
+void PrintTo(const LateStreamCase& c, std::ostream* os) { *os << c.name; }
+
+class LateStreamTest : public FilmTest, public ::testing::WithParamInterface<LateStreamCase> {};
+
+TEST_P(LateStreamTest, VideoKeptLateAudioNamed) {
+    const std::map<std::string, std::vector<std::string>> pieces = {
+        {"first", {"-f", "lavfi", "-i", "testsrc=size=48x32:rate=10:duration=10"}},
+        {"audio", {"-f", "lavfi", "-i", "testsrc=size=48x32:rate=10:duration=1", "-f", "lavfi", "-i",
+                   "sine=duration=1", "-c:a", "mp2", "-output_ts_offset", "10.1"}},
+        // Padded, so that the duration probe's look at the tail ends before the audio.
+        {"padded", {"-f", "lavfi", "-i", "testsrc=size=48x32:rate=10:duration=3", "-muxrate", "4M",
+                    "-output_ts_offset", "11.2"}}};
+    std::string joinedBytes;
+    for (const char* piece : GetParam().pieces) {
+        makeClip(path(std::string(piece) + ".ts"), joined({pieces.at(piece), {"-c:v", "mpeg2video", "-f", "mpegts"}}));
+        joinedBytes += readFile(path(std::string(piece) + ".ts"));
+    }
+    writeFile(path("in.ts"), joinedBytes);
+    const CommandResult result = runCrestdoubler({path("in.ts"), path("out.ts")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
+    // Every frame of the three pieces (100 + 10 + 30, or 100 + 10), and no audio.
+    const std::string written = runProgram({FFPROBE_PROGRAM, "-v", "error", "-count_frames", "-show_entries",
+                                            "stream=codec_type,nb_read_frames", "-of", "csv=p=0", path("out.ts")})
+                                    .out;
+    EXPECT_NE(written.find("video," + std::to_string(GetParam().frames) + "\n"), std::string::npos) << written;
+    EXPECT_EQ(written.find("audio"), std::string::npos) << written;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Films, LateStreamTest,
+    ::testing::Values(LateStreamCase{"after_header", {"first", "audio", "padded"}, 140, "stream 1 (audio) begins after the header"},
+                      LateStreamCase{"in_tail_only", {"first", "audio"}, 110, "stream 1 (audio) has no data near the start"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct FailureCase {
     const char* name;
