@@ -22,13 +22,15 @@ cd "$ROOT" || exit 1
 for tool in ffmpeg ffprobe cmake; do
   command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed"
 done
-if ! command -v slurmctld >/dev/null || ! command -v slurmd >/dev/null || ! command -v munged >/dev/null; then
+have_slurm() { command -v slurmctld >/dev/null && command -v slurmd >/dev/null && command -v munged >/dev/null; }
+if ! have_slurm; then
   echo "== installing slurm-wlm and munge"
   command -v apt-get >/dev/null || skip_or_fail "Slurm is not installed and there is no apt-get"
   install() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y slurm-wlm munge; }
   logged /tmp/crestdoubler-cluster-apt.log install ||
     { apt-get -o DPkg::Lock::Timeout=600 update >/dev/null 2>&1 && logged /tmp/crestdoubler-cluster-apt.log install; } ||
     skip_or_fail "slurm-wlm and munge cannot be installed"
+  have_slurm || skip_or_fail "slurmctld, slurmd or munged is not on PATH ($PATH)"
 fi
 
 echo "== build the command"
