@@ -18,6 +18,9 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/lib/frame-comparison.sh"
 cd "$ROOT" || exit 1
 
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/crestdoubler-cluster.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+
 [ "$(id -u)" -eq 0 ] || skip_or_fail "the test cluster runs its daemons as root"
 for tool in ffmpeg ffprobe cmake; do
   command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed"
@@ -27,18 +30,17 @@ if ! have_slurm; then
   echo "== installing slurm-wlm and munge"
   command -v apt-get >/dev/null || skip_or_fail "Slurm is not installed and there is no apt-get"
   install() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y slurm-wlm munge; }
-  logged /tmp/crestdoubler-cluster-apt.log install ||
-    { apt-get -o DPkg::Lock::Timeout=600 update >/dev/null 2>&1 && logged /tmp/crestdoubler-cluster-apt.log install; } ||
+  logged "$WORK/apt.log" install ||
+    { apt-get -o DPkg::Lock::Timeout=600 update >/dev/null 2>&1 && logged "$WORK/apt.log" install; } ||
     skip_or_fail "slurm-wlm and munge cannot be installed"
   have_slurm || skip_or_fail "slurmctld, slurmd or munged is not on PATH ($PATH)"
 fi
 
 echo "== build the command"
-logged /tmp/crestdoubler-cluster-build.log bash -c 'cmake --preset default && cmake --build --preset default -j2 --target crestdoubler' ||
+logged "$WORK/build.log" bash -c 'cmake --preset default && cmake --build --preset default -j2 --target crestdoubler' ||
   fail "building the command"
 export CRESTDOUBLER="$ROOT/build/crestdoubler"
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/crestdoubler-cluster.XXXXXX")
 # munged wants its socket's folders open to all, and its key private.
 chmod 755 "$WORK"
 mkdir -p "$WORK/munge" "$WORK/state" "$WORK/spool" "$WORK/log" "$WORK/files"
