@@ -34,17 +34,22 @@ struct WindowBatch {
     int count;
 };
 
-// solveEdgeWeights for windows 0 .. count - 1 of the batch, weight j of
-// window k into weights[j][k], with the widest vectors the processor has
-// (chosen once) or the narrower ones a limit allows; every path gives
-// solveEdgeWeights' bits. Words of windows count .. kCapacity - 1 must be
-// set (to anything).
-void solveEdgeWeightBatch(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
+// solveEdgeWeights for windows 0 .. count - 1 of a batch, weight j of window
+// k into weights[j][k]; every path gives solveEdgeWeights' bits. Words of
+// windows count .. kCapacity - 1 must be set (to anything).
+using BatchSolver = void (*)(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
 
-enum class SolveInstructions : std::int32_t { scalar, sse2, avx2, avx512 };
+// Lanes of the batch solve: SSE2 pairs (every build), AVX2 quads and
+// AVX-512F octets (64-bit x86 builds whose processor has them).
+enum class SolveInstructions : std::int32_t { sse2 = 1, avx2 = 2, avx512 = 3 };
 
-// The widest set solveEdgeWeightBatch uses: the processor's, unless lowered
-// (tests run every path this way). Returns the set now in use.
+// The batch solve with the widest lanes the processor has (cpuid is read
+// once), or the narrower ones limitSolveInstructions allows. A pass takes it
+// once, when it starts.
+BatchSolver batchSolver();
+
+// Lowers (or raises back) the widest set batchSolver() hands out; tests and
+// benchmarks run every path this way. Returns the set now in use.
 SolveInstructions limitSolveInstructions(SolveInstructions widest);
 SolveInstructions solveInstructionsInUse();
 

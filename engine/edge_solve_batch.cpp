@@ -1,14 +1,11 @@
-// solveEdgeWeightBatch: SSE2 pairs everywhere, four and eight lanes where a
-// 64-bit x86 processor has AVX2 or AVX-512F; the choice is made once.
+// The batch solves: SSE2 pairs everywhere, four and eight lanes where a
+// 64-bit x86 processor has AVX2 or AVX-512F. cpuid is read once.
+#include <emmintrin.h>
+
 #include <atomic>
 
 #include "engine/edge_estimate.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-
 #include "engine/edge_solve_lanes.h"
-#endif
 
 namespace crest {
 
@@ -20,7 +17,6 @@ void solveEdgeWeightBatchAvx512(const WindowBatch& batch, float (&weights)[4][Wi
 
 namespace {
 
-#if defined(__SSE2__)
 struct Sse2Lanes {
     using D = __m128d;
     using M = __m128d;
@@ -40,16 +36,9 @@ struct Sse2Lanes {
     static D roundToFloat(D x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
     static void storeFloats(float* out, D x) { _mm_storel_pi(reinterpret_cast<__m64*>(out), _mm_cvtpd_ps(x)); }
 };
-#endif
 
-void solveOneByOne(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
-    for (int k = 0; k < batch.count; ++k) {
-        MomentRecord window;
-        for (int w = 0; w < MomentRecord::kWords; ++w) window.word[w] = batch.word[w][k];
-        float x[4];
-        solveEdgeWeights(window, x);
-        for (int j = 0; j < 4; ++j) weights[j][k] = x[j];
-    }
+void solveEdgeWeightBatchSse2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
+    solveBatchWith<Sse2Lanes>(batch, weights);
 }
 
 SolveInstructions processorInstructions() {
@@ -57,16 +46,22 @@ SolveInstructions processorInstructions() {
     if (__builtin_cpu_supports("avx512f")) return SolveInstructions::avx512;
     if (__builtin_cpu_supports("avx2")) return SolveInstructions::avx2;
 #endif
-#if defined(__SSE2__)
     return SolveInstructions::sse2;
-#else
-    return SolveInstructions::scalar;
-#endif
 }
 
 SolveInstructions widestAvailable() {
     static const SolveInstructions widest = processorInstructions();
     return widest;
+}
+
+BatchSolver solverFor(SolveInstructions set) {
+    switch (set) {
+#if defined(CREST_SOLVE_AVX)
+        case SolveInstructions::avx512: return solveEdgeWeightBatchAvx512;
+        case SolveInstructions::avx2: return solveEdgeWeightBatchAvx2;
+#endif
+        default: return solveEdgeWeightBatchSse2;
+    }
 }
 
 std::atomic<std::int32_t> limit{static_cast<std::int32_t>(SolveInstructions::avx512)};
@@ -84,17 +79,6 @@ SolveInstructions limitSolveInstructions(SolveInstructions widest) {
     return solveInstructionsInUse();
 }
 
-void solveEdgeWeightBatch(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
-    switch (solveInstructionsInUse()) {
-#if defined(CREST_SOLVE_AVX)
-        case SolveInstructions::avx512: solveEdgeWeightBatchAvx512(batch, weights); return;
-        case SolveInstructions::avx2: solveEdgeWeightBatchAvx2(batch, weights); return;
-#endif
-#if defined(__SSE2__)
-        case SolveInstructions::sse2: solveBatchWith<Sse2Lanes>(batch, weights); return;
-#endif
-        default: solveOneByOne(batch, weights); return;
-    }
-}
+BatchSolver batchSolver() { return solverFor(solveInstructionsInUse()); }
 
 }  // namespace crest

@@ -3,9 +3,6 @@
 // pixel, so four of them span seven pixels.
 #pragma once
 
-#if defined(__SSE2__)
-#define CREST_FLAT_TARGETS_SSE2 1
-
 #include <emmintrin.h>
 
 #include <cstdint>
@@ -79,5 +76,3 @@ inline __m128i smoothFillFour(const __m128i n[4]) {
 }
 
 }  // namespace crest::four
-
-#endif

@@ -59,7 +59,6 @@ public:
         estimate(target, x, n0, n1, n2, n3);
     }
 
-#if defined(CREST_FLAT_TARGETS_SSE2)
     // Targets x, x + 2, x + 4 and x + 6: the same results as four visits.
     void visitFour(std::uint8_t* target, std::int32_t x) {
         __m128i n[4];
@@ -80,13 +79,12 @@ public:
                      four::lane(n[3], k));
         }
     }
-#endif
 
     // Solves and stores the queued targets.
     void flush() {
         if (batch_.count == 0) return;
         float weights[4][WindowBatch::kCapacity];
-        solveEdgeWeightBatch(batch_, weights);
+        solveBatch_(batch_, weights);
         for (int k = 0; k < batch_.count; ++k) {
             const float x[4] = {weights[0][k], weights[1][k], weights[2][k], weights[3][k]};
             const Queued& q = queued_[k];
@@ -117,6 +115,7 @@ private:
 
     const NeighborSet neighbors_;
     const bool canEstimate_;
+    const BatchSolver solveBatch_ = batchSolver();
     std::optional<WindowBands> bands_;
     WindowBatch batch_{};
     Queued queued_[WindowBatch::kCapacity];
@@ -137,9 +136,7 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
         visitor.beginRow(y);
         std::int32_t x = firstColumn;
-#if defined(CREST_FLAT_TARGETS_SSE2)
         for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
-#endif
         for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         if (axial) firstColumn = 3 - firstColumn;
     }

@@ -89,7 +89,6 @@ void WindowBands::buildSampleRow(std::int32_t r, std::int32_t* out) const {
     const std::ptrdiff_t t2 = state_.trainOffset[2], t3 = state_.trainOffset[3];
     const std::ptrdiff_t plane = stride_;
     std::int32_t i = 0;
-#if defined(CREST_FLAT_TARGETS_SSE2)
     // Four samples, every second pixel, at a time: fillSampleRecord lane by
     // lane. Tags are below 256 with zero upper halves, so the 16-bit min,
     // max and multiply-add give the exact 32-bit values.
@@ -110,7 +109,6 @@ void WindowBands::buildSampleRow(std::int32_t r, std::int32_t* out) const {
         for (int w = 0; w < kWords; ++w)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w * plane + i), products[w]);
     }
-#endif
     for (; i < entries_; ++i, sample += 8) {
         MomentRecord record;
         fillSampleRecord(record, static_cast<std::int32_t>(lumaTag(loadPixel(sample + t0))),
