@@ -240,26 +240,16 @@ inline std::uint32_t channelBytes(__m128i n, float correction) {
     return static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
 }
 
-TaggedPixel estimateFromWeightPairs(__m128d x01, __m128d x23, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
-                                    TaggedPixel n3) {
-    const __m128i n = _mm_setr_epi32(static_cast<int>(n0), static_cast<int>(n1), static_cast<int>(n2),
-                                     static_cast<int>(n3));
-    const std::uint32_t channels = channelBytes(n, lumaCorrection(n, x01, x23));
-    return withTag(byteAt(channels, 16), byteAt(channels, 8), byteAt(channels, 0));
-}
-
 }  // namespace
 
 TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                               TaggedPixel n3) {
     __m128d x01, x23;
     solveWeightPairs(window.word, x01, x23);
-    return estimateFromWeightPairs(x01, x23, n0, n1, n2, n3);
-}
-
-TaggedPixel applyEdgeWeights(const float weights[4], TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPixel n3) {
-    return estimateFromWeightPairs(_mm_setr_pd(weights[0], weights[1]), _mm_setr_pd(weights[2], weights[3]), n0, n1, n2,
-                                   n3);
+    const __m128i n = _mm_setr_epi32(static_cast<int>(n0), static_cast<int>(n1), static_cast<int>(n2),
+                                     static_cast<int>(n3));
+    const std::uint32_t channels = channelBytes(n, lumaCorrection(n, x01, x23));
+    return withTag(byteAt(channels, 16), byteAt(channels, 8), byteAt(channels, 0));
 }
 
 }  // namespace crest

@@ -1,4 +1,4 @@
-// The batch solves: SSE2 pairs everywhere, four and eight lanes where a
+// The batch solves and estimates: SSE2 pairs everywhere, four and eight lanes where a
 // 64-bit x86 processor has AVX2 or AVX-512F. cpuid is read once.
 #include <emmintrin.h>
 
@@ -6,6 +6,7 @@
 
 #include "engine/edge_estimate.h"
 #include "engine/edge_solve_lanes.h"
+#include "engine/flat_targets.h"
 
 namespace crest {
 
@@ -13,6 +14,8 @@ namespace crest {
 // In their own files, compiled for their instruction sets.
 void solveEdgeWeightBatchAvx2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
 void solveEdgeWeightBatchAvx512(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
+void estimateEdgePixelBatchAvx2(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
+void estimateEdgePixelBatchAvx512(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
 #endif
 
 namespace {
@@ -20,8 +23,12 @@ namespace {
 struct Sse2Lanes {
     using D = __m128d;
     using M = __m128d;
+    using I = __m128i;  // lanes 0 and 1
     static constexpr int kLanes = 2;
     static D set(double v) { return _mm_set1_pd(v); }
+    static D add(D x, D y) { return _mm_add_pd(x, y); }
+    static D min(D x, D y) { return _mm_min_pd(x, y); }
+    static D max(D x, D y) { return _mm_max_pd(x, y); }
     static D sub(D x, D y) { return _mm_sub_pd(x, y); }
     static D mul(D x, D y) { return _mm_mul_pd(x, y); }
     static D div(D x, D y) { return _mm_div_pd(x, y); }
@@ -35,10 +42,21 @@ struct Sse2Lanes {
     }
     static D roundToFloat(D x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
     static void storeFloats(float* out, D x) { _mm_storel_pi(reinterpret_cast<__m64*>(out), _mm_cvtpd_ps(x)); }
+    static I loadPixels(const TaggedPixel* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+    static D byteOf(I n, int shift) {
+        return _mm_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(n, _mm_cvtsi32_si128(shift)), _mm_set1_epi32(0xFF)));
+    }
+    static I truncate(D x) { return _mm_cvttpd_epi32(x); }
+    static I pixelsOf(I red, I green, I blue) { return four::pixelsFromChannels(red, green, blue); }
+    static void storePixels(TaggedPixel* p, I x) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), x); }
 };
 
 void solveEdgeWeightBatchSse2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
     solveBatchWith<Sse2Lanes>(batch, weights);
+}
+
+void estimateEdgePixelBatchSse2(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]) {
+    estimateBatchWith<Sse2Lanes>(batch, pixels);
 }
 
 SolveInstructions processorInstructions() {
@@ -64,6 +82,16 @@ BatchSolver solverFor(SolveInstructions set) {
     }
 }
 
+BatchEstimator estimatorFor(SolveInstructions set) {
+    switch (set) {
+#if defined(CREST_SOLVE_AVX)
+        case SolveInstructions::avx512: return estimateEdgePixelBatchAvx512;
+        case SolveInstructions::avx2: return estimateEdgePixelBatchAvx2;
+#endif
+        default: return estimateEdgePixelBatchSse2;
+    }
+}
+
 std::atomic<std::int32_t> limit{static_cast<std::int32_t>(SolveInstructions::avx512)};
 
 }  // namespace
@@ -80,5 +108,6 @@ SolveInstructions limitSolveInstructions(SolveInstructions widest) {
 }
 
 BatchSolver batchSolver() { return solverFor(solveInstructionsInUse()); }
+BatchEstimator batchEstimator() { return estimatorFor(solveInstructionsInUse()); }
 
 }  // namespace crest

@@ -1,10 +1,11 @@
-// The least-squares solve of solveEdgeWeights for several windows at once,
-// one window per lane of a vector of doubles. Each lane performs exactly the
-// scalar solve's IEEE operations in the same order: the pivot choice, the
-// row exchange and the dropping of small pivots become per-lane selects, and
-// a lane whose pivot is dropped computes the elimination too but keeps the
-// values the scalar solve leaves. So every lane's weights have the scalar
-// solve's bits.
+// The least-squares solve of solveEdgeWeights, and the rest of
+// estimateEdgePixel, for several windows at once, one window per lane of a
+// vector of doubles. Each lane performs exactly the one-window solve's IEEE
+// operations in the same order: the pivot choice, the row exchange and the
+// dropping of small pivots become per-lane selects, and a lane whose pivot
+// is dropped computes the elimination too but keeps the values the
+// one-window solve leaves. So every lane's weights and pixel have the
+// one-window bits.
 //
 // Included by one source file per instruction set, each compiled for it, so
 // everything here has internal linkage.
@@ -17,10 +18,14 @@
 namespace crest {
 namespace {
 
-// Lanes supplies: D (doubles), M (lane mask), kLanes, set(double), add, sub,
-// mul, div, abs, greater, less, select(mask, ifTrue, ifFalse), andNot(a, b)
-// = a and not b, loadWords(const int32_t*) converting kLanes words,
-// roundToFloat (to float and back) and storeFloats(float*, D).
+// Lanes supplies: D (doubles), M (lane mask), I (kLanes 32-bit integers),
+// kLanes, set(double), add, sub, mul, div, abs, min, max, greater, less,
+// select(mask, ifTrue, ifFalse), andNot(a, b) = a and not b,
+// loadWords(const int32_t*) converting kLanes words, roundToFloat (to float
+// and back), storeFloats(float*, D), loadPixels(const TaggedPixel*),
+// byteOf(I, shift) (a byte of each pixel as a double), truncate (D to I,
+// toward zero), pixelsOf(red, green, blue) (the estimate's output pixels
+// from channel bytes) and storePixels(TaggedPixel*, I).
 template <typename Lanes>
 struct LaneSolve {
     using D = typename Lanes::D;
@@ -50,7 +55,7 @@ struct LaneSolve {
             chosen[i] = larger;
         }
         // At most one row is chosen per lane, so exchanging with each in turn
-        // is the scalar solve's single exchange.
+        // is the one-window solve's single exchange.
         for (int i = K + 1; i < 4; ++i) {
             for (int c = K; c < 4; ++c) {
                 const D pivotRow = a[K][c];
@@ -83,7 +88,8 @@ struct LaneSolve {
         for (int i = K - 1; i >= 0; --i) b[i] = Lanes::roundToFloat(Lanes::sub(b[i], Lanes::mul(b[K], a[i][K])));
     }
 
-    void solve(float (&weights)[4][WindowBatch::kCapacity], int first) {
+    // Leaves weight j, a float's value, in b[j].
+    void solve() {
         eliminate<0>();
         eliminate<1>();
         eliminate<2>();
@@ -91,13 +97,53 @@ struct LaneSolve {
         substitute<3>();
         substitute<2>();
         substitute<1>();
-        for (int j = 0; j < 4; ++j) Lanes::storeFloats(&weights[j][first], b[j]);
+    }
+
+    // estimateEdgePixel's correction and channels from the solved weights,
+    // lane by lane: (77 R + 150 G + 29 B) / 256 of each neighbour (exact),
+    // the correction ((Y3 w3 + Y2 w2) + Y1 w1) + Y0 w0 + 0.5 rounded to
+    // float, each channel float(sum / 4 + correction), clamped to 0..255 and
+    // truncated. Every value is what the one-window estimate computes.
+    void estimate(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity], int first) const {
+        const D quarter = Lanes::set(0.25);
+        D blue = Lanes::set(0.0), green = blue, red = blue;
+        D term[4];
+        for (int j = 0; j < 4; ++j) {
+            const typename Lanes::I n = Lanes::loadPixels(&batch.neighbor[j][first]);
+            const D b0 = Lanes::byteOf(n, 0), g0 = Lanes::byteOf(n, 8), r0 = Lanes::byteOf(n, 16);
+            const D luma = Lanes::add(Lanes::add(Lanes::mul(b0, Lanes::set(0.11328125)), Lanes::mul(g0, Lanes::set(0.5859375))),
+                                      Lanes::mul(r0, Lanes::set(0.30078125)));
+            term[j] = Lanes::mul(luma, Lanes::sub(b[j], quarter));
+            blue = Lanes::add(blue, b0);
+            green = Lanes::add(green, g0);
+            red = Lanes::add(red, r0);
+        }
+        const D correction = Lanes::roundToFloat(
+            Lanes::add(Lanes::add(Lanes::add(Lanes::add(term[3], term[2]), term[1]), term[0]), Lanes::set(0.5)));
+        const auto toByte = [&](D sum) {
+            const D value = Lanes::roundToFloat(Lanes::add(Lanes::mul(sum, quarter), correction));
+            return Lanes::truncate(Lanes::min(Lanes::max(value, Lanes::set(0.0)), Lanes::set(255.0)));
+        };
+        Lanes::storePixels(&pixels[first], Lanes::pixelsOf(toByte(red), toByte(green), toByte(blue)));
     }
 };
 
 template <typename Lanes>
 void solveBatchWith(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
-    for (int first = 0; first < batch.count; first += Lanes::kLanes) LaneSolve<Lanes>(batch, first).solve(weights, first);
+    for (int first = 0; first < batch.count; first += Lanes::kLanes) {
+        LaneSolve<Lanes> lanes(batch, first);
+        lanes.solve();
+        for (int j = 0; j < 4; ++j) Lanes::storeFloats(&weights[j][first], lanes.b[j]);
+    }
+}
+
+template <typename Lanes>
+void estimateBatchWith(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]) {
+    for (int first = 0; first < batch.count; first += Lanes::kLanes) {
+        LaneSolve<Lanes> lanes(batch, first);
+        lanes.solve();
+        lanes.estimate(batch, pixels, first);
+    }
 }
 
 }  // namespace

@@ -70,6 +70,16 @@ inline __m128i tagFour(__m128i pixel) {
     return _mm_or_si128(_mm_and_si128(pixel, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(luma, 24));
 }
 
+// The estimate's output pixels from channel bytes lane by lane: the tag
+// (77 R + 150 G + 29 B) >> 8 has no rounding term, unlike tagFour.
+inline __m128i pixelsFromChannels(__m128i red, __m128i green, __m128i blue) {
+    const __m128i weighted = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(red, _mm_set1_epi32(77)),
+                                                         _mm_madd_epi16(green, _mm_set1_epi32(150))),
+                                           _mm_madd_epi16(blue, _mm_set1_epi32(29)));
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(weighted, 8), 24), _mm_slli_epi32(red, 16)),
+                        _mm_or_si128(_mm_slli_epi32(green, 8), blue));
+}
+
 // smoothFill lane by lane.
 inline __m128i smoothFillFour(const __m128i n[4]) {
     return tagFour(averageFour(averageFour(n[0], n[1]), averageFour(n[2], n[3])));

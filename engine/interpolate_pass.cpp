@@ -80,22 +80,18 @@ public:
         }
     }
 
-    // Solves and stores the queued targets.
+    // Solves, estimates and stores the queued targets.
     void flush() {
         if (batch_.count == 0) return;
-        float weights[4][WindowBatch::kCapacity];
-        solveBatch_(batch_, weights);
-        for (int k = 0; k < batch_.count; ++k) {
-            const float x[4] = {weights[0][k], weights[1][k], weights[2][k], weights[3][k]};
-            const Queued& q = queued_[k];
-            storePixel(q.target, applyEdgeWeights(x, q.n[0], q.n[1], q.n[2], q.n[3]));
-        }
+        TaggedPixel pixels[WindowBatch::kCapacity];
+        estimateBatch_(batch_, pixels);
+        for (int k = 0; k < batch_.count; ++k) storePixel(target_[k], pixels[k]);
         batch_.count = 0;
     }
 
 private:
-    // Queues the target for the next batch solve. No pass reads a pixel that
-    // the same pass writes, so the order of the stores does not matter.
+    // Queues the target for the next batch. No pass reads a pixel that the
+    // same pass writes, so the order of the stores does not matter.
     void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                   TaggedPixel n3) {
         if (!rowReady_) {
@@ -104,21 +100,20 @@ private:
         }
         const int k = batch_.count;
         bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
-        queued_[k] = Queued{target, {n0, n1, n2, n3}};
-        if (++batch_.count == WindowBatch::kCapacity) flush();
+        batch_.neighbor[0][k] = n0;
+        batch_.neighbor[1][k] = n1;
+        batch_.neighbor[2][k] = n2;
+        batch_.neighbor[3][k] = n3;
+        target_[k] = target;
+        if (++batch_.count >= WindowBatch::kSolveAt) flush();
     }
-
-    struct Queued {
-        std::uint8_t* target;
-        TaggedPixel n[4];
-    };
 
     const NeighborSet neighbors_;
     const bool canEstimate_;
-    const BatchSolver solveBatch_ = batchSolver();
+    const BatchEstimator estimateBatch_ = batchEstimator();
     std::optional<WindowBands> bands_;
     WindowBatch batch_{};
-    Queued queued_[WindowBatch::kCapacity];
+    std::uint8_t* target_[WindowBatch::kCapacity];
     std::int32_t y_ = 0;
     bool rowReady_ = false;
 };
