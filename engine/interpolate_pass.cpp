@@ -64,20 +64,30 @@ public:
         __m128i n[4];
         for (int j = 0; j < 4; ++j) n[j] = four::loadEveryOtherPixel(target + neighbors_.offset[j]);
         const int active = canEstimate_ ? four::activeLanes(n, kActivityThreshold) : 0;
-        const __m128i fill = four::smoothFillFour(n);
-        if (active == 0) {
-            four::storeEveryOtherPixel(target, fill);
+        // Active targets get their estimate when the batch is solved; until
+        // then they hold the fill, which nothing in the pass reads.
+        four::storeEveryOtherPixel(target, four::smoothFillFour(n));
+        if (active == 0) return;
+        prepareRow();
+        const int k = batch_.count;
+        if (!bands_->windowFour(x, &batch_.word[0][k], WindowBatch::kCapacity)) {
+            // Windows clamped at the border: one target at a time.
+            for (int m = 0; m < 4; ++m)
+                if ((active >> m & 1) != 0)
+                    estimate(target + 8 * m, x + 2 * m, four::lane(n[0], m), four::lane(n[1], m), four::lane(n[2], m),
+                             four::lane(n[3], m));
             return;
         }
-        for (int k = 0; k < 4; ++k) {
-            std::uint8_t* lanePixel = target + 8 * k;
-            if ((active >> k & 1) == 0) {
-                four::storePixelLane(lanePixel, fill, k);
-                continue;
-            }
-            estimate(lanePixel, x + 2 * k, four::lane(n[0], k), four::lane(n[1], k), four::lane(n[2], k),
-                     four::lane(n[3], k));
+        // All four windows are in slots k..k+3; the active ones close up.
+        for (int j = 0; j < 4; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(&batch_.neighbor[j][k]), n[j]);
+        int slot = k;
+        for (int m = 0; m < 4; ++m) {
+            if ((active >> m & 1) == 0) continue;
+            if (slot != k + m) moveSlot(k + m, slot);
+            target_[slot++] = target + 8 * m;
         }
+        batch_.count = slot;
+        if (batch_.count >= WindowBatch::kSolveAt) flush();
     }
 
     // Solves, estimates and stores the queued targets.
@@ -94,10 +104,7 @@ private:
     // same pass writes, so the order of the stores does not matter.
     void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                   TaggedPixel n3) {
-        if (!rowReady_) {
-            bands_->beginRow(y_);
-            rowReady_ = true;
-        }
+        prepareRow();
         const int k = batch_.count;
         bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
         batch_.neighbor[0][k] = n0;
@@ -106,6 +113,17 @@ private:
         batch_.neighbor[3][k] = n3;
         target_[k] = target;
         if (++batch_.count >= WindowBatch::kSolveAt) flush();
+    }
+
+    void prepareRow() {
+        if (rowReady_) return;
+        bands_->beginRow(y_);
+        rowReady_ = true;
+    }
+
+    void moveSlot(int from, int to) {
+        for (auto& word : batch_.word) word[to] = word[from];
+        for (auto& neighbor : batch_.neighbor) neighbor[to] = neighbor[from];
     }
 
     const NeighborSet neighbors_;

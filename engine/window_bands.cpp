@@ -181,20 +181,47 @@ void WindowBands::beginRow(std::int32_t y) {
     columnParity_ = 0;
 }
 
-void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
-    // Column x is inner column x - 2; entry (u - parity) / 2, clamped.
-    const std::int32_t i = clampEntry((x - 2 - columnParity_) >> 1, entries_);
-    const std::int32_t* quarter[4] = {above_ + i - 2, above_ + i + 2, below_ + i - 2, below_ + i + 2};
+// The four level-2 entries whose sum is the level-3 record at entry i.
+void WindowBands::levelTwoQuarters(std::int32_t i, const std::int32_t* (&quarter)[4]) const {
     if (axial_) {
         quarter[0] = above_ + i;
         quarter[1] = below_ + i;
         quarter[2] = middle_ + i - 2;
         quarter[3] = middle_ + i + 2;
+        return;
     }
+    quarter[0] = above_ + i - 2;
+    quarter[1] = above_ + i + 2;
+    quarter[2] = below_ + i - 2;
+    quarter[3] = below_ + i + 2;
+}
+
+void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
+    // Column x is inner column x - 2; entry (u - parity) / 2, clamped.
+    const std::int32_t i = clampEntry((x - 2 - columnParity_) >> 1, entries_);
+    const std::int32_t* quarter[4];
+    levelTwoQuarters(i, quarter);
     for (int w = 0; w < kWords; ++w) {
         const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(w) * stride_;
         words[w * stride] = quarter[0][p] + quarter[1][p] + quarter[2][p] + quarter[3][p];
     }
+}
+
+bool WindowBands::windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
+    // Unclamped, the four targets' entries are i .. i + 3: one vector per
+    // word and quarter.
+    const std::int32_t i = (x - 2 - columnParity_) >> 1;
+    if (i < 0 || i + 3 >= entries_) return false;
+    const std::int32_t* quarter[4];
+    levelTwoQuarters(i, quarter);
+    const auto load = [](const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    for (int w = 0; w < kWords; ++w) {
+        const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(w) * stride_;
+        const __m128i sum = _mm_add_epi32(_mm_add_epi32(load(quarter[0] + p), load(quarter[1] + p)),
+                                          _mm_add_epi32(load(quarter[2] + p), load(quarter[3] + p)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(words + w * stride), sum);
+    }
+    return true;
 }
 
 }  // namespace crest

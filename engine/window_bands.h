@@ -48,6 +48,11 @@ public:
     // to words[w * stride].
     void window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
 
+    // window() of the targets in columns x, x + 2, x + 4 and x + 6, target k
+    // to words[w * stride + k], when none of them lies where the clamp
+    // changes the entry; otherwise false, with nothing written.
+    bool windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
+
     // Words of storage a level's ring takes for frames of this inner width.
     static std::int32_t ringWords(std::int32_t level, std::int32_t innerWidth);
 
@@ -65,6 +70,7 @@ private:
     std::int32_t* slot(std::int32_t level, std::int32_t r) const;
     void buildRow(std::int32_t level, std::int32_t r);
     void buildSampleRow(std::int32_t r, std::int32_t* out) const;
+    void levelTwoQuarters(std::int32_t i, const std::int32_t* (&quarter)[4]) const;
     void sumShiftedRows(std::int32_t* out, const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
                         const std::int32_t* d) const;
 
