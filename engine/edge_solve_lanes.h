@@ -128,22 +128,79 @@ struct LaneSolve {
     }
 };
 
+// Two vectors of Lanes as one: every operation is issued for both halves
+// side by side, so two independent solves overlap their long chains of
+// divisions and conversions. Each half computes what Lanes would.
+template <typename Lanes>
+struct PairedLanes {
+    struct D {
+        typename Lanes::D lo, hi;
+    };
+    struct M {
+        typename Lanes::M lo, hi;
+    };
+    struct I {
+        typename Lanes::I lo, hi;
+    };
+    static constexpr int kLanes = 2 * Lanes::kLanes;
+    static D set(double v) { return {Lanes::set(v), Lanes::set(v)}; }
+    static D add(D x, D y) { return {Lanes::add(x.lo, y.lo), Lanes::add(x.hi, y.hi)}; }
+    static D sub(D x, D y) { return {Lanes::sub(x.lo, y.lo), Lanes::sub(x.hi, y.hi)}; }
+    static D mul(D x, D y) { return {Lanes::mul(x.lo, y.lo), Lanes::mul(x.hi, y.hi)}; }
+    static D div(D x, D y) { return {Lanes::div(x.lo, y.lo), Lanes::div(x.hi, y.hi)}; }
+    static D min(D x, D y) { return {Lanes::min(x.lo, y.lo), Lanes::min(x.hi, y.hi)}; }
+    static D max(D x, D y) { return {Lanes::max(x.lo, y.lo), Lanes::max(x.hi, y.hi)}; }
+    static D abs(D x) { return {Lanes::abs(x.lo), Lanes::abs(x.hi)}; }
+    static M greater(D x, D y) { return {Lanes::greater(x.lo, y.lo), Lanes::greater(x.hi, y.hi)}; }
+    static M less(D x, D y) { return {Lanes::less(x.lo, y.lo), Lanes::less(x.hi, y.hi)}; }
+    static D select(M m, D ifTrue, D ifFalse) {
+        return {Lanes::select(m.lo, ifTrue.lo, ifFalse.lo), Lanes::select(m.hi, ifTrue.hi, ifFalse.hi)};
+    }
+    static M andNot(M x, M y) { return {Lanes::andNot(x.lo, y.lo), Lanes::andNot(x.hi, y.hi)}; }
+    static D loadWords(const std::int32_t* w) { return {Lanes::loadWords(w), Lanes::loadWords(w + Lanes::kLanes)}; }
+    static D roundToFloat(D x) { return {Lanes::roundToFloat(x.lo), Lanes::roundToFloat(x.hi)}; }
+    static void storeFloats(float* out, D x) {
+        Lanes::storeFloats(out, x.lo);
+        Lanes::storeFloats(out + Lanes::kLanes, x.hi);
+    }
+    static I loadPixels(const TaggedPixel* p) { return {Lanes::loadPixels(p), Lanes::loadPixels(p + Lanes::kLanes)}; }
+    static D byteOf(I n, int shift) { return {Lanes::byteOf(n.lo, shift), Lanes::byteOf(n.hi, shift)}; }
+    static I truncate(D x) { return {Lanes::truncate(x.lo), Lanes::truncate(x.hi)}; }
+    static I pixelsOf(I red, I green, I blue) {
+        return {Lanes::pixelsOf(red.lo, green.lo, blue.lo), Lanes::pixelsOf(red.hi, green.hi, blue.hi)};
+    }
+    static void storePixels(TaggedPixel* p, I x) {
+        Lanes::storePixels(p, x.lo);
+        Lanes::storePixels(p + Lanes::kLanes, x.hi);
+    }
+};
+
+// Calls step.template operator()<L>(first) over windows 0 .. count - 1:
+// paired vectors while two whole vectors' worth remain, then single ones.
+template <typename Lanes, typename Step>
+void forLaneGroups(int count, Step&& step) {
+    int first = 0;
+    for (; first + PairedLanes<Lanes>::kLanes <= count; first += PairedLanes<Lanes>::kLanes)
+        step.template operator()<PairedLanes<Lanes>>(first);
+    for (; first < count; first += Lanes::kLanes) step.template operator()<Lanes>(first);
+}
+
 template <typename Lanes>
 void solveBatchWith(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
-    for (int first = 0; first < batch.count; first += Lanes::kLanes) {
-        LaneSolve<Lanes> lanes(batch, first);
+    forLaneGroups<Lanes>(batch.count, [&]<typename L>(int first) {
+        LaneSolve<L> lanes(batch, first);
         lanes.solve();
-        for (int j = 0; j < 4; ++j) Lanes::storeFloats(&weights[j][first], lanes.b[j]);
-    }
+        for (int j = 0; j < 4; ++j) L::storeFloats(&weights[j][first], lanes.b[j]);
+    });
 }
 
 template <typename Lanes>
 void estimateBatchWith(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]) {
-    for (int first = 0; first < batch.count; first += Lanes::kLanes) {
-        LaneSolve<Lanes> lanes(batch, first);
+    forLaneGroups<Lanes>(batch.count, [&]<typename L>(int first) {
+        LaneSolve<L> lanes(batch, first);
         lanes.solve();
         lanes.estimate(batch, pixels, first);
-    }
+    });
 }
 
 }  // namespace
