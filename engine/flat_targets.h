@@ -7,7 +7,11 @@
 
 #include <cstdint>
 
-namespace crest::four {
+// Internal linkage: files compiled for wider sets include this too, and no
+// copy of theirs may stand in for another file's.
+namespace crest {
+namespace {
+namespace four {
 
 // Lanes 0..3: the pixels at `first` + 0, 2, 4 and 6 pixels. Reads pixels
 // 0..6 only, so a group ending at the row's last target stays in the row.
@@ -85,4 +89,6 @@ inline __m128i smoothFillFour(const __m128i n[4]) {
     return tagFour(averageFour(averageFour(n[0], n[1]), averageFour(n[2], n[3])));
 }
 
-}  // namespace crest::four
+}  // namespace four
+}  // namespace
+}  // namespace crest

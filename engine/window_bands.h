@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/band_rows.h"
 #include "engine/enlarger_state.h"
 #include "engine/moment_record.h"
 
@@ -79,6 +80,7 @@ private:
     std::int32_t entries_;     // entries per lattice row: innerWidth / 2
     std::int32_t rowCount_;    // lattice rows: innerHeight / 2 (diagonal) or innerHeight (axial)
     std::int32_t stride_;      // entries per plane, padding included
+    BandRowKernels kernels_;   // for the instruction set chosen when the pass began
     Ring ring_[3];
     // The current target row's three level-2 rows (the middle one only in
     // the axial pass), and the parity that maps its columns to entries.
