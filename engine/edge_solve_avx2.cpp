@@ -26,6 +26,12 @@ struct Avx2Lanes {
     static M less(D x, D y) { return _mm256_cmp_pd(x, y, _CMP_LT_OQ); }
     static D select(M m, D ifTrue, D ifFalse) { return _mm256_blendv_pd(ifFalse, ifTrue, m); }
     static M andNot(M x, M y) { return _mm256_andnot_pd(y, x); }
+    static void exchangeWhere(M m, D& x, D& y) {
+        const D oldX = x;
+        x = _mm256_blendv_pd(x, y, m);
+        y = _mm256_blendv_pd(y, oldX, m);
+    }
+    static bool none(M m) { return _mm256_movemask_pd(m) == 0; }
     static D loadWords(const std::int32_t* w) {
         return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w)));
     }

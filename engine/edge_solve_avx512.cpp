@@ -27,6 +27,12 @@ struct Avx512Lanes {
     static M less(D x, D y) { return _mm512_cmp_pd_mask(x, y, _CMP_LT_OQ); }
     static D select(M m, D ifTrue, D ifFalse) { return _mm512_mask_blend_pd(m, ifFalse, ifTrue); }
     static M andNot(M x, M y) { return static_cast<M>(x & ~y); }
+    static void exchangeWhere(M m, D& x, D& y) {
+        const D oldX = x;
+        x = _mm512_mask_blend_pd(m, x, y);
+        y = _mm512_mask_blend_pd(m, y, oldX);
+    }
+    static bool none(M m) { return m == 0; }
     static D loadWords(const std::int32_t* w) {
         return _mm512_maskz_cvtepi32_pd(0xFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w)));
     }

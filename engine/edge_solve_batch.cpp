@@ -37,6 +37,13 @@ struct Sse2Lanes {
     static M less(D x, D y) { return _mm_cmplt_pd(x, y); }
     static D select(M m, D ifTrue, D ifFalse) { return _mm_or_pd(_mm_and_pd(m, ifTrue), _mm_andnot_pd(m, ifFalse)); }
     static M andNot(M x, M y) { return _mm_andnot_pd(y, x); }
+    // Three operations where two selects take six.
+    static void exchangeWhere(M m, D& x, D& y) {
+        const D flip = _mm_and_pd(m, _mm_xor_pd(x, y));
+        x = _mm_xor_pd(x, flip);
+        y = _mm_xor_pd(y, flip);
+    }
+    static bool none(M m) { return _mm_movemask_pd(m) == 0; }
     static D loadWords(const std::int32_t* w) {
         return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w)));
     }

@@ -20,7 +20,8 @@ namespace {
 
 // Lanes supplies: D (doubles), M (lane mask), I (kLanes 32-bit integers),
 // kLanes, set(double), add, sub, mul, div, abs, min, max, greater, less,
-// select(mask, ifTrue, ifFalse), andNot(a, b) = a and not b,
+// select(mask, ifTrue, ifFalse), exchangeWhere(mask, x, y) (swaps the lanes
+// of x and y where the mask is set), none(mask), andNot(a, b) = a and not b,
 // loadWords(const int32_t*) converting kLanes words, roundToFloat (to float
 // and back), storeFloats(float*, D), loadPixels(const TaggedPixel*),
 // byteOf(I, shift) (a byte of each pixel as a double), truncate (D to I,
@@ -57,30 +58,40 @@ struct LaneSolve {
         // At most one row is chosen per lane, so exchanging with each in turn
         // is the one-window solve's single exchange.
         for (int i = K + 1; i < 4; ++i) {
-            for (int c = K; c < 4; ++c) {
-                const D pivotRow = a[K][c];
-                a[K][c] = Lanes::select(chosen[i], a[i][c], pivotRow);
-                a[i][c] = Lanes::select(chosen[i], pivotRow, a[i][c]);
-            }
-            const D pivotRhs = b[K];
-            b[K] = Lanes::select(chosen[i], b[i], pivotRhs);
-            b[i] = Lanes::select(chosen[i], pivotRhs, b[i]);
+            for (int c = K; c < 4; ++c) Lanes::exchangeWhere(chosen[i], a[K][c], a[i][c]);
+            Lanes::exchangeWhere(chosen[i], b[K], b[i]);
         }
 
         const M dropped = Lanes::less(magnitude, Lanes::set(kSmallestPivot));
+        // Small pivots are rare: without one in any lane, no value needs
+        // keeping and the selects go.
+        if (Lanes::none(dropped))
+            reduce<K, false>(dropped);
+        else
+            reduce<K, true>(dropped);
+    }
+
+    // Elimination below pivot K, then the pivot row's normalisation; lanes
+    // whose pivot is dropped keep what the one-window solve leaves.
+    template <int K, bool kSomeDropped>
+    void reduce(M dropped) {
+        const auto unlessDropped = [dropped](D ifDropped, D otherwise) {
+            if constexpr (kSomeDropped) return Lanes::select(dropped, ifDropped, otherwise);
+            return otherwise;
+        };
         const D zero = Lanes::set(0.0);
         const D inverse = Lanes::div(Lanes::set(1.0), a[K][K]);
         for (int i = K + 1; i < 4; ++i) {
             const D factor = Lanes::mul(inverse, a[i][K]);
             a[i][K] = zero;
-            for (int c = K + 1; c < 4; ++c)
-                a[i][c] = Lanes::select(dropped, a[i][c], Lanes::sub(a[i][c], Lanes::mul(factor, a[K][c])));
-            b[i] = Lanes::select(dropped, b[i], Lanes::roundToFloat(Lanes::sub(b[i], Lanes::mul(factor, b[K]))));
+            for (int c = K + 1; c < 4; ++c) a[i][c] = unlessDropped(a[i][c], Lanes::sub(a[i][c], Lanes::mul(factor, a[K][c])));
+            b[i] = unlessDropped(b[i], Lanes::roundToFloat(Lanes::sub(b[i], Lanes::mul(factor, b[K]))));
         }
-        for (int r = 0; r < K; ++r) a[r][K] = Lanes::select(dropped, zero, a[r][K]);
-        for (int c = K + 1; c < 4; ++c) a[K][c] = Lanes::select(dropped, zero, Lanes::mul(inverse, a[K][c]));
+        if constexpr (kSomeDropped)
+            for (int r = 0; r < K; ++r) a[r][K] = Lanes::select(dropped, zero, a[r][K]);
+        for (int c = K + 1; c < 4; ++c) a[K][c] = unlessDropped(zero, Lanes::mul(inverse, a[K][c]));
         a[K][K] = Lanes::set(1.0);
-        b[K] = Lanes::select(dropped, zero, Lanes::roundToFloat(Lanes::mul(b[K], inverse)));
+        b[K] = unlessDropped(zero, Lanes::roundToFloat(Lanes::mul(b[K], inverse)));
     }
 
     template <int K>
@@ -157,6 +168,11 @@ struct PairedLanes {
         return {Lanes::select(m.lo, ifTrue.lo, ifFalse.lo), Lanes::select(m.hi, ifTrue.hi, ifFalse.hi)};
     }
     static M andNot(M x, M y) { return {Lanes::andNot(x.lo, y.lo), Lanes::andNot(x.hi, y.hi)}; }
+    static void exchangeWhere(M m, D& x, D& y) {
+        Lanes::exchangeWhere(m.lo, x.lo, y.lo);
+        Lanes::exchangeWhere(m.hi, x.hi, y.hi);
+    }
+    static bool none(M m) { return Lanes::none(m.lo) && Lanes::none(m.hi); }
     static D loadWords(const std::int32_t* w) { return {Lanes::loadWords(w), Lanes::loadWords(w + Lanes::kLanes)}; }
     static D roundToFloat(D x) { return {Lanes::roundToFloat(x.lo), Lanes::roundToFloat(x.hi)}; }
     static void storeFloats(float* out, D x) {
