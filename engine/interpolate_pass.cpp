@@ -87,19 +87,37 @@ public:
             target_[slot++] = target + 8 * m;
         }
         batch_.count = slot;
-        if (batch_.count >= WindowBatch::kSolveAt) flush();
+        if (batch_.count >= WindowBatch::kSolveAt) solveFullBatch();
     }
 
     // Solves, estimates and stores the queued targets.
     void flush() {
         if (batch_.count == 0) return;
-        TaggedPixel pixels[WindowBatch::kCapacity];
-        estimateBatch_(batch_, pixels);
-        for (int k = 0; k < batch_.count; ++k) storePixel(target_[k], pixels[k]);
+        solveFirst(batch_.count);
         batch_.count = 0;
     }
 
 private:
+    // The first kSolveAt windows, whole vectors of lanes; the one to three
+    // a group of four brought beyond them move to the front for the next
+    // batch.
+    void solveFullBatch() {
+        const int extra = batch_.count - WindowBatch::kSolveAt;
+        solveFirst(WindowBatch::kSolveAt);
+        for (int k = 0; k < extra; ++k) {
+            moveSlot(WindowBatch::kSolveAt + k, k);
+            target_[k] = target_[WindowBatch::kSolveAt + k];
+        }
+        batch_.count = extra;
+    }
+
+    void solveFirst(int count) {
+        batch_.count = count;
+        TaggedPixel pixels[WindowBatch::kCapacity];
+        estimateBatch_(batch_, pixels);
+        for (int k = 0; k < count; ++k) storePixel(target_[k], pixels[k]);
+    }
+
     // Queues the target for the next batch. No pass reads a pixel that the
     // same pass writes, so the order of the stores does not matter.
     void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
@@ -112,7 +130,7 @@ private:
         batch_.neighbor[2][k] = n2;
         batch_.neighbor[3][k] = n3;
         target_[k] = target;
-        if (++batch_.count >= WindowBatch::kSolveAt) flush();
+        if (++batch_.count >= WindowBatch::kSolveAt) solveFullBatch();
     }
 
     void prepareRow() {
