@@ -75,7 +75,7 @@ struct LaneSolve {
     // whose pivot is dropped keep what the one-window solve leaves.
     template <int K, bool kSomeDropped>
     void reduce(M dropped) {
-        const auto unlessDropped = [dropped](D ifDropped, D otherwise) {
+        const auto unlessDropped = [&](D ifDropped, D otherwise) {
             if constexpr (kSomeDropped) return Lanes::select(dropped, ifDropped, otherwise);
             return otherwise;
         };
