@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "cli/command_error.h"
+#include "cli/film_frame_index.h"
 #include "cli/filter_host.h"
 #include "cli/frame_pipeline.h"
 #include "cli/module_loader.h"
@@ -181,6 +182,11 @@ public:
         const std::lock_guard lock(mutex_);
         return std::exchange(packets_, {});
     }
+    template <typename Predicate>
+    void dropPackets(Predicate drop) {
+        const std::lock_guard lock(mutex_);
+        std::erase_if(packets_, [&](const Packet& packet) { return drop(*packet); });
+    }
 
 private:
     std::mutex mutex_;
@@ -190,18 +196,11 @@ private:
 
 class FilmReader final : public SequentialFrameReader {
 public:
-    FilmReader(const Options& options, FilmQueue& queue) : path_(options.input), queue_(queue) {
-        AVFormatContext* input = nullptr;
-        int status = avformat_open_input(&input, path_.c_str(), nullptr, nullptr);
-        if (status < 0) fail("cannot open as a film", status);
-        input_.reset(input);
-        status = avformat_find_stream_info(input, nullptr);
-        if (status < 0) fail("cannot read the stream layout", status);
-        headerStreamCount_ = input->nb_streams;
-        findVideoStream(options.streamIndex);
-        videoTimeBase_ = videoStream()->time_base;
-        openDecoder();
+    FilmReader(const Options& options, FilmQueue& queue)
+        : path_(options.input), videoOnly_(options.videoOnly), queue_(queue) {
+        open(options.streamIndex);
         if (options.startSeconds) seek(*options.startSeconds);
+        if (options.firstFrame) startAtFrame(*options.firstFrame);
         frameLimit_ = options.frameLimit.value_or(-1);
         packet_.reset(checkedAllocation(av_packet_alloc()));
         frame_.reset(checkedAllocation(av_frame_alloc()));
@@ -223,8 +222,10 @@ public:
                 continue;
             }
             if (status == AVERROR_EOF) return false;
-            if (status != AVERROR(EAGAIN)) failAtFrame("cannot decode", status);
-            feedDecoder();
+            if (status != AVERROR(EAGAIN))
+                decodingFailed("cannot decode", status);
+            else
+                feedDecoder();
         }
     }
 
@@ -243,6 +244,7 @@ public:
             frames = av_rescale_q(input_->duration, AV_TIME_BASE_Q, av_inv_q(stream->avg_frame_rate));
         if (frames > 0 && offset_ > 0)
             frames -= av_rescale_q(offset_, videoTimeBase(), av_inv_q(stream->avg_frame_rate));
+        if (frames > 0) frames -= firstFrame_;
         if (frameLimit_ >= 0 && (frames <= 0 || frames > frameLimit_)) frames = frameLimit_;
         return frames > 0 ? frames : 0;
     }
@@ -256,6 +258,25 @@ private:
     }
     // Kept apart from the context, whose stream list the demuxer may grow while the writer asks.
     AVRational videoTimeBase() const { return videoTimeBase_; }
+
+    void open(const std::optional<int>& wantedStream) {
+        decoder_.reset();
+        input_.reset();
+        AVFormatContext* input = nullptr;
+        int status = avformat_open_input(&input, path_.c_str(), nullptr, nullptr);
+        if (status < 0) fail("cannot open as a film", status);
+        input_.reset(input);
+        status = avformat_find_stream_info(input, nullptr);
+        if (status < 0) fail("cannot read the stream layout", status);
+        headerStreamCount_ = input->nb_streams;
+        findVideoStream(wantedStream);
+        videoTimeBase_ = videoStream()->time_base;
+        openDecoder();
+        // Not even read, where the container allows.
+        if (videoOnly_)
+            for (unsigned i = 0; i < input->nb_streams; ++i)
+                if (static_cast<int>(i) != videoIndex_) input->streams[i]->discard = AVDISCARD_ALL;
+    }
 
     void findVideoStream(const std::optional<int>& wanted) {
         if (wanted) {
@@ -308,13 +329,79 @@ private:
         offset_ = start;
     }
 
+    // --first-frame: from the key frame before it when timestamps single it
+    // out, otherwise by counting frames from the start. Timestamps stay the
+    // source's, so that pieces cut anywhere join into the whole.
+    void startAtFrame(std::int64_t index) {
+        firstFrame_ = index;
+        if (index == 0) return;
+        const std::optional<FrameLocation> location = locateFrame(path_, videoIndex_, index);
+        if (!location) {
+            framesToSkip_ = index;
+            return;
+        }
+        startPts_ = location->pts;
+        checkingFirstPts_ = true;
+        if (avformat_seek_file(input_.get(), videoIndex_, INT64_MIN, location->keyPts, location->keyPts, 0) < 0)
+            decodeFromStart();
+    }
+
+    // Decoding from the key frame did not reach frame firstFrame_ where the
+    // timestamps said: count the frames from the start instead.
+    void decodeFromStart() {
+        open(videoIndex_);
+        queue_.takePackets();
+        checkingFirstPts_ = false;
+        framesToSkip_ = firstFrame_;
+        startPts_ = INT64_MIN;
+        nextPts_ = 0;
+        lastPacketEnd_ = INT64_MIN;
+        inputDone_ = false;
+    }
+
+    void decodingFailed(const std::string& problem, int status) {
+        if (!checkingFirstPts_) failAtFrame(problem, status);
+        decodeFromStart();
+    }
+
+    // Frames before --first-frame are decoded only to reach it.
+    bool beforeFirstFrame(std::int64_t pts) {
+        if (framesToSkip_ > 0) {
+            --framesToSkip_;
+            dropPacketsBefore(pts);
+            return true;
+        }
+        if (pts < startPts_) return true;
+        if (checkingFirstPts_) {
+            checkingFirstPts_ = false;
+            if (pts != startPts_) {
+                decodeFromStart();
+                return true;
+            }
+        }
+        if (firstFrame_ > 0 && startPts_ == INT64_MIN) {
+            // Counted from the start: the other streams' packets begin here.
+            startPts_ = pts;
+            dropPacketsBefore(pts);
+        }
+        return false;
+    }
+
+    void dropPacketsBefore(std::int64_t pts) {
+        queue_.dropPackets([&](const AVPacket& packet) {
+            const std::int64_t time = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+            return time != AV_NOPTS_VALUE &&
+                   av_compare_ts(time, input_->streams[packet.stream_index]->time_base, pts, videoTimeBase()) < 0;
+        });
+    }
+
     bool keepFrame(FrameBitmap& bitmap) {
         AVFrame& frame = *frame_;
         std::int64_t pts = frame.best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) pts = nextPts_;
         const std::int64_t duration = frame.pkt_duration > 0 ? frame.pkt_duration : 0;
         nextPts_ = pts + duration;
-        if (pts < startPts_) return false;
+        if (beforeFirstFrame(pts)) return false;
         if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0)
             failAtFrame("the picture is damaged", AVERROR_INVALIDDATA);
         if (frame.width != size_.width || frame.height != size_.height)
@@ -350,7 +437,7 @@ private:
         if (packet_->stream_index == videoIndex_) {
             const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
             av_packet_unref(packet_.get());
-            if (sent < 0) failAtFrame("cannot decode", sent);
+            if (sent < 0) decodingFailed("cannot decode", sent);
             return;
         }
         keepPacket();
@@ -376,7 +463,7 @@ private:
 
     // A packet of another stream, queued for copying when it lies within the piece enlarged.
     void keepPacket() {
-        if (beginsLate(packet_->stream_index)) {
+        if (videoOnly_ || beginsLate(packet_->stream_index)) {
             av_packet_unref(packet_.get());
             return;
         }
@@ -428,6 +515,7 @@ private:
     }
 
     std::string path_;
+    bool videoOnly_ = false;
     FilmQueue& queue_;
     std::unique_ptr<AVFormatContext, InputCloser> input_;
     std::unique_ptr<AVCodecContext, CodecCloser> decoder_;
@@ -441,6 +529,9 @@ private:
     FrameSize size_;
     std::int64_t frameLimit_ = -1;
     std::int64_t framesRead_ = 0;
+    std::int64_t firstFrame_ = 0;    // --first-frame
+    std::int64_t framesToSkip_ = 0;  // when counting up to it from the start
+    bool checkingFirstPts_ = false;  // when seeking to it
     std::int64_t startPts_ = INT64_MIN;
     std::int64_t offset_ = 0;
     std::int64_t nextPts_ = 0;
@@ -478,8 +569,10 @@ public:
         muxer_.reset(context);
         const AVCodec* encoder = chooseEncoder(options, container);
         addStreams(options, encoder);
-        copyChapters();
-        av_dict_copy(&muxer_->metadata, reader_.format()->metadata, 0);
+        if (!options.videoOnly) {
+            copyChapters();
+            av_dict_copy(&muxer_->metadata, reader_.format()->metadata, 0);
+        }
         if ((container->flags & AVFMT_NOFILE) == 0) {
             status = avio_open(&muxer_->pb, output_.path().c_str(), AVIO_FLAG_WRITE);
             if (status < 0) fail("cannot create", status);
@@ -498,6 +591,9 @@ public:
         int status = av_frame_make_writable(picture_.get());
         if (status < 0) failAtFrame("cannot make a picture", status);
         converter_.fromWords(bitmap, *picture_);
+        // A key frame first, also for encoders that would not start with one:
+        // pieces of a film then join without encoding again.
+        picture_->pict_type = framesWritten_ == 1 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         picture_->pts = timing.pts - reader_.offsetIn(encoder_->time_base);
         picture_->pkt_duration = timing.duration;
         encode(picture_.get());
@@ -557,6 +653,8 @@ private:
             const AVStream* source = input.streams[index];
             if (source == reader_.videoStream()) {
                 addVideoStream(options, encoder);
+            } else if (options.videoOnly) {
+                continue;
             } else if (isCopiedType(source->codecpar->codec_type) && !hasKnownParameters(*source->codecpar)) {
                 std::fprintf(stderr,
                              "crestdoubler: %s: stream %u (%s) has no data near the start of the file to tell its "

@@ -71,9 +71,10 @@ bool checkFilmPaths(const Options& options) {
                                " is not named as one",
                            ExitStatus::usage);
     const bool filmOptions = options.codec || options.crf || options.preset || !options.encoderOptions.empty() ||
-                             options.streamIndex || options.startSeconds || options.frameLimit;
+                             options.streamIndex || options.startSeconds || options.firstFrame || options.frameLimit || options.videoOnly;
     if (filmOptions && !filmIn)
-        throw CommandError("--codec, --crf, --preset, --encoder-option, --stream, --start and --frames are for films",
+        throw CommandError("--codec, --crf, --preset, --encoder-option, --stream, --start, --first-frame, --frames and --video-only are for "
+                           "films",
                            ExitStatus::usage);
     return filmIn;
 }

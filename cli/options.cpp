@@ -166,6 +166,11 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.streamIndex = parseBoundedInteger(name, value(), 0, 65535);
         } else if (name == "--start") {
             options.startSeconds = parseTime(value(), name);
+        } else if (name == "--video-only") {
+            noValue();
+            options.videoOnly = true;
+        } else if (name == "--first-frame") {
+            options.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--frames") {
             options.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
         } else {
@@ -173,6 +178,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
     }
     if (options.showHelp || options.showVersion) return options;
+    if (options.startSeconds && options.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
 
     if (options.outputFolder) {
         if (paths.empty()) usageError("expected one or more inputs for -o " + *options.outputFolder);
@@ -226,7 +232,9 @@ std::string usageText() {
            "                  video output: an encoder option, repeatable\n"
            "  --stream N      video input: enlarge stream N instead of the first video stream\n"
            "  --start TIME    video input: begin at TIME (seconds, or [HH:]MM:SS[.fff])\n"
+           "  --first-frame N video input: begin at frame N (0 is the first), keeping its timestamps\n"
            "  --frames N      video input: enlarge at most N frames\n"
+           "  --video-only    video output: the enlarged video alone, for joining pieces later\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
            "\n"

@@ -54,6 +54,8 @@ struct Options {
     std::vector<EncoderOption> encoderOptions;
     std::optional<int> streamIndex;        // --stream N
     std::optional<double> startSeconds;    // --start TIME
+    std::optional<std::int64_t> firstFrame;  // --first-frame N, counted from 0
+    bool videoOnly = false;                  // --video-only: no other streams, chapters or metadata
     std::optional<std::int64_t> frameLimit;  // --frames N
 };
 

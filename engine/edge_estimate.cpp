@@ -4,22 +4,27 @@
 #include <cstdint>
 #include <utility>
 
-#if defined(__SSE2__)
 #include <emmintrin.h>
+
+// Every build the engine has is x86 with SSE2 (32-bit builds are compiled with
+// -msse2 -mfpmath=sse): the estimate is written for it.
+#if !defined(__SSE2__)
+#error "the engine needs SSE2"
 #endif
 
 namespace crest {
 
 namespace {
 
-#if defined(__SSE2__)
 // The normal equations with their rows in pivot order (row i is the row the
 // elimination placed at position i), each row's columns 1-3 and right-hand
 // side as two pairs of doubles, so that an update takes two of them in one
-// multiply and one subtract: per lane the same IEEE operations as the scalar
-// solve below, hence the same bits. Column 0 is apart because it dies after
-// the first step, leaving 8 registers for the system.
-// Lanes left of the diagonal in the rows under it are zero in the scalar
+// multiply and one subtract: per lane the same IEEE operations, in the same
+// order, as the plain solve that keeps its rows in place and walks them
+// through an order table (the tests keep that one as the reference), hence
+// the same bits. Column 0 is apart because it dies after the first step,
+// leaving 8 registers for the system.
+// Lanes left of the diagonal in the rows under it are zero in the plain
 // solve and never read; here they keep leftovers, which nothing reads either.
 struct Row {
     double first;    // column 0
@@ -45,7 +50,7 @@ inline double column(const Row& row) {
 
 inline __m128d broadcastRhs(const Row& row) { return _mm_unpackhi_pd(row.last, row.last); }
 
-// Column 3 as computed, the right-hand side rounded to float as the scalar
+// Column 3 as computed, the right-hand side rounded to float as the plain
 // solve stores it.
 inline __m128d withFloatRhs(__m128d last) { return _mm_move_sd(_mm_cvtps_pd(_mm_cvtpd_ps(last)), last); }
 
@@ -118,7 +123,7 @@ inline void eliminateColumn(Row r[4]) {
 template <int K>
 inline void substituteColumn(Row r[4]) {
     const __m128d solved = broadcastRhs(r[K]);
-    // Rows K-1 down to 0 in the scalar solve; each depends only on itself.
+    // Rows K-1 down to 0 in the plain solve; each depends only on itself.
     forRows<0, K>([&]<int I>() {
         r[I].last = withFloatRhs(_mm_sub_pd(r[I].last, _mm_mul_pd(solved, broadcastColumn<K>(r[I]))));
     });
@@ -162,88 +167,6 @@ inline void solveRows(const std::int32_t* w, float weights[4]) {
     _mm_storeu_ps(weights, _mm_movelh_ps(_mm_cvtpd_ps(x01), _mm_cvtpd_ps(x23)));
 }
 
-#else
-// The normal equations with their rows in pivot order: row i is the row the
-// elimination placed at position i. Swapping whole rows instead of indexing
-// through an order table lets every index be a constant, so the system lives
-// in registers; each row sees the same operations in the same order.
-struct NormalSystem {
-    double a[4][4];
-    float b[4];
-};
-
-template <int K>
-inline void swapRowTail(NormalSystem& s, int row) {
-    for (int c = K; c < 4; ++c) std::swap(s.a[K][c], s.a[row][c]);
-    std::swap(s.b[K], s.b[row]);
-}
-
-// Columns left of K are zero in rows K..3 and never read again, so only the
-// tails move.
-template <int K>
-inline void eliminateColumn(NormalSystem& s) {
-    int best = K;
-    double bestMagnitude = std::fabs(s.a[K][K]);
-    for (int i = K + 1; i < 4; ++i) {
-        const double magnitude = std::fabs(s.a[i][K]);
-        if (magnitude > bestMagnitude) {
-            bestMagnitude = magnitude;
-            best = i;
-        }
-    }
-    if constexpr (K + 1 < 4) if (best == K + 1) swapRowTail<K>(s, K + 1);
-    if constexpr (K + 2 < 4) if (best == K + 2) swapRowTail<K>(s, K + 2);
-    if constexpr (K + 3 < 4) if (best == K + 3) swapRowTail<K>(s, K + 3);
-
-    if (bestMagnitude < kSmallestPivot) {
-        // Nearly singular: direction K gets weight 0 and leaves the solve.
-        for (int c = K + 1; c < 4; ++c) s.a[K][c] = 0.0;
-        for (int r = 0; r < 4; ++r) s.a[r][K] = 0.0;
-        s.a[K][K] = 1.0;
-        s.b[K] = 0.0f;
-        return;
-    }
-
-    const double inverse = 1.0 / s.a[K][K];
-    for (int i = K + 1; i < 4; ++i) {
-        const double factor = inverse * s.a[i][K];
-        s.a[i][K] = 0.0;
-        for (int c = K + 1; c < 4; ++c) s.a[i][c] = s.a[i][c] - factor * s.a[K][c];
-        s.b[i] = static_cast<float>(static_cast<double>(s.b[i]) - factor * static_cast<double>(s.b[K]));
-    }
-    s.a[K][K] = 1.0;
-    for (int c = K + 1; c < 4; ++c) s.a[K][c] = inverse * s.a[K][c];
-    s.b[K] = static_cast<float>(static_cast<double>(s.b[K]) * inverse);
-}
-
-template <int K>
-inline void substituteColumn(NormalSystem& s) {
-    const double solved = s.b[K];
-    for (int i = K - 1; i >= 0; --i)
-        s.b[i] = static_cast<float>(static_cast<double>(s.b[i]) - solved * s.a[i][K]);
-}
-
-inline void solveRows(const std::int32_t* w, float weights[4]) {
-    NormalSystem s = {
-        {
-            {double(w[0]), double(w[1]), double(w[2]), double(w[3])},
-            {double(w[1]), double(w[4]), double(w[5]), double(w[6])},
-            {double(w[2]), double(w[5]), double(w[7]), double(w[8])},
-            {double(w[3]), double(w[6]), double(w[8]), double(w[9])},
-        },
-        {float(w[10]), float(w[11]), float(w[12]), float(w[13])},
-    };
-    eliminateColumn<0>(s);
-    eliminateColumn<1>(s);
-    eliminateColumn<2>(s);
-    eliminateColumn<3>(s);
-    substituteColumn<3>(s);
-    substituteColumn<2>(s);
-    substituteColumn<1>(s);
-    for (int j = 0; j < 4; ++j) weights[j] = s.b[j];
-}
-#endif
-
 }  // namespace
 
 // Every unstored intermediate is a double and every stored value is rounded
@@ -268,21 +191,21 @@ TaggedPixel withTag(std::uint32_t red, std::uint32_t green, std::uint32_t blue) 
 
 std::uint32_t byteAt(TaggedPixel pixel, int shift) { return (pixel >> shift) & 0xFFu; }
 
-#if defined(__SSE2__)
-// The scalar estimate below, lane by lane: every lane sees the operations of
-// one scalar expression in the same order, so the pixel has the same bits.
+// Each lane below sees the operations of one of the estimate's expressions
+// in their order, so the pixel has the same bits whatever the vector width.
 
 inline __m128d lowPair(__m128i v) { return _mm_cvtepi32_pd(v); }
 inline __m128d highPair(__m128i v) { return _mm_cvtepi32_pd(_mm_unpackhi_epi64(v, v)); }
 
-// unroundedLuma of two neighbours, from their blue, green and red bytes.
+// (77 R + 150 G + 29 B) / 256 of two neighbours, exactly: each factor is a
+// short binary fraction.
 inline __m128d lumaPair(__m128d blue, __m128d green, __m128d red) {
     return _mm_add_pd(_mm_add_pd(_mm_mul_pd(blue, _mm_set1_pd(0.11328125)), _mm_mul_pd(green, _mm_set1_pd(0.5859375))),
                       _mm_mul_pd(red, _mm_set1_pd(0.30078125)));
 }
 
 // The luma correction from the weights' departures and the neighbours
-// (lanes 0-3), summed from neighbour 3 down to 0 as in the scalar estimate;
+// (lanes 0-3), summed from neighbour 3 down to 0: ((Y3 w3 + Y2 w2) + Y1 w1) + Y0 w0;
 // the 0.5 turns the truncation of the channels into rounding to nearest.
 inline float lumaCorrection(__m128i n, __m128d x01, __m128d x23) {
     const __m128i byte = _mm_set1_epi32(0xFF);
@@ -300,7 +223,7 @@ inline float lumaCorrection(__m128i n, __m128d x01, __m128d x23) {
 }
 
 // Blue, green and red of the estimate in bytes 0-2 (byte 3 is left over):
-// channelValue, then channelToByte, for the three channels at once. The
+// float(sum / 4 + correction), then channelToByte, for the three channels at once. The
 // clamp keeps channelToByte's answers: max(v, 0) turns v <= 0 into 0 and
 // min(., 255) turns v >= 255 into 255; between them truncation is the same.
 inline std::uint32_t channelBytes(__m128i n, float correction) {
@@ -317,67 +240,16 @@ inline std::uint32_t channelBytes(__m128i n, float correction) {
     return static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
 }
 
-#else
-// (77 R + 150 G + 29 B) / 256 exactly: each factor is a short binary fraction.
-double unroundedLuma(TaggedPixel pixel) {
-    return (byteAt(pixel, 0) * 0.11328125 + byteAt(pixel, 8) * 0.5859375) + byteAt(pixel, 16) * 0.30078125;
-}
-
-float channelValue(const TaggedPixel n[4], int shift, float lumaCorrection) {
-    const std::uint32_t sum = byteAt(n[0], shift) + byteAt(n[1], shift) + byteAt(n[2], shift) + byteAt(n[3], shift);
-    return static_cast<float>(static_cast<double>(sum) * 0.25 + static_cast<double>(lumaCorrection));
-}
-#endif
-
-}  // namespace
-
-#if defined(__SSE2__)
-namespace {
-
-TaggedPixel estimateFromWeightPairs(__m128d x01, __m128d x23, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
-                                    TaggedPixel n3) {
-    const __m128i n = _mm_setr_epi32(static_cast<int>(n0), static_cast<int>(n1), static_cast<int>(n2),
-                                     static_cast<int>(n3));
-    const std::uint32_t channels = channelBytes(n, lumaCorrection(n, x01, x23));
-    return withTag(byteAt(channels, 16), byteAt(channels, 8), byteAt(channels, 0));
-}
-
 }  // namespace
 
 TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
                               TaggedPixel n3) {
     __m128d x01, x23;
     solveWeightPairs(window.word, x01, x23);
-    return estimateFromWeightPairs(x01, x23, n0, n1, n2, n3);
+    const __m128i n = _mm_setr_epi32(static_cast<int>(n0), static_cast<int>(n1), static_cast<int>(n2),
+                                     static_cast<int>(n3));
+    const std::uint32_t channels = channelBytes(n, lumaCorrection(n, x01, x23));
+    return withTag(byteAt(channels, 16), byteAt(channels, 8), byteAt(channels, 0));
 }
-
-TaggedPixel applyEdgeWeights(const float weights[4], TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPixel n3) {
-    return estimateFromWeightPairs(_mm_setr_pd(weights[0], weights[1]), _mm_setr_pd(weights[2], weights[3]), n0, n1, n2,
-                                   n3);
-}
-#else
-TaggedPixel applyEdgeWeights(const float x[4], TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPixel n3) {
-    const TaggedPixel n[4] = {n0, n1, n2, n3};
-    double departure[4];  // each weight's departure from the plain mean's 0.25
-    for (int j = 0; j < 4; ++j) departure[j] = static_cast<double>(x[j]) - 0.25;
-
-    // The 0.5 turns the truncation below into rounding to nearest.
-    const float correction = static_cast<float>(
-        (((unroundedLuma(n[3]) * departure[3] + unroundedLuma(n[2]) * departure[2]) +
-          unroundedLuma(n[1]) * departure[1]) +
-         unroundedLuma(n[0]) * departure[0]) +
-        0.5);
-
-    return withTag(channelToByte(channelValue(n, 16, correction)), channelToByte(channelValue(n, 8, correction)),
-                   channelToByte(channelValue(n, 0, correction)));
-}
-
-TaggedPixel estimateEdgePixel(const MomentRecord& window, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
-                              TaggedPixel n3) {
-    float x[4];
-    solveEdgeWeights(window, x);
-    return applyEdgeWeights(x, n0, n1, n2, n3);
-}
-#endif
 
 }  // namespace crest

@@ -23,28 +23,40 @@ std::uint32_t channelToByte(float value);
 // The least-squares weights alone, x_0..x_3, as the estimate computes them.
 void solveEdgeWeights(const MomentRecord& window, float weights[4]);
 
-// The estimate from weights x_0..x_3 that solveEdgeWeights gave.
-TaggedPixel applyEdgeWeights(const float weights[4], TaggedPixel n0, TaggedPixel n1, TaggedPixel n2, TaggedPixel n3);
-
 // Windows gathered for one solve across targets: word w of window k at
-// word[w][k], so that a vector load takes one word of several windows.
+// word[w][k] and its neighbour j at neighbor[j][k], so that a vector load
+// takes one word of several windows. A pass solves a batch once it holds
+// kSolveAt windows; the room beyond lets a group of four targets go in whole.
 struct WindowBatch {
-    static constexpr int kCapacity = 16;
+    static constexpr int kCapacity = 24;
+    static constexpr int kSolveAt = 16;
     std::int32_t word[MomentRecord::kWords][kCapacity];
+    TaggedPixel neighbor[4][kCapacity];
     int count;
 };
 
-// solveEdgeWeights for windows 0 .. count - 1 of the batch, weight j of
-// window k into weights[j][k], with the widest vectors the processor has
-// (chosen once) or the narrower ones a limit allows; every path gives
-// solveEdgeWeights' bits. Words of windows count .. kCapacity - 1 must be
-// set (to anything).
-void solveEdgeWeightBatch(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
+// solveEdgeWeights for windows 0 .. count - 1 of a batch, weight j of window
+// k into weights[j][k]; every path gives solveEdgeWeights' bits. Words of
+// windows count .. kCapacity - 1 must be set (to anything).
+using BatchSolver = void (*)(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
 
-enum class SolveInstructions : std::int32_t { scalar, sse2, avx2, avx512 };
+// estimateEdgePixel for windows 0 .. count - 1 of a batch and their
+// neighbours, pixel k into pixels[k]; every path gives its bits. Words and
+// neighbours beyond count must be set (to anything).
+using BatchEstimator = void (*)(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
 
-// The widest set solveEdgeWeightBatch uses: the processor's, unless lowered
-// (tests run every path this way). Returns the set now in use.
+// Lanes of the batch solve: SSE2 pairs (every build), AVX2 quads and
+// AVX-512F octets (64-bit x86 builds whose processor has them).
+enum class SolveInstructions : std::int32_t { sse2 = 1, avx2 = 2, avx512 = 3 };
+
+// The batch routes with the widest lanes the processor has (cpuid is read
+// once), or the narrower ones limitSolveInstructions allows. A pass takes
+// its route once, when it starts.
+BatchSolver batchSolver();
+BatchEstimator batchEstimator();
+
+// Lowers (or raises back) the widest set batchSolver() hands out; tests and
+// benchmarks run every path this way. Returns the set now in use.
 SolveInstructions limitSolveInstructions(SolveInstructions widest);
 SolveInstructions solveInstructionsInUse();
 

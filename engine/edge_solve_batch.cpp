@@ -1,14 +1,12 @@
-// solveEdgeWeightBatch: SSE2 pairs everywhere, four and eight lanes where a
-// 64-bit x86 processor has AVX2 or AVX-512F; the choice is made once.
+// The batch solves and estimates: SSE2 pairs everywhere, four and eight lanes where a
+// 64-bit x86 processor has AVX2 or AVX-512F. cpuid is read once.
+#include <emmintrin.h>
+
 #include <atomic>
 
 #include "engine/edge_estimate.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-
 #include "engine/edge_solve_lanes.h"
-#endif
+#include "engine/flat_targets.h"
 
 namespace crest {
 
@@ -16,16 +14,21 @@ namespace crest {
 // In their own files, compiled for their instruction sets.
 void solveEdgeWeightBatchAvx2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
 void solveEdgeWeightBatchAvx512(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
+void estimateEdgePixelBatchAvx2(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
+void estimateEdgePixelBatchAvx512(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
 #endif
 
 namespace {
 
-#if defined(__SSE2__)
 struct Sse2Lanes {
     using D = __m128d;
     using M = __m128d;
+    using I = __m128i;  // lanes 0 and 1
     static constexpr int kLanes = 2;
     static D set(double v) { return _mm_set1_pd(v); }
+    static D add(D x, D y) { return _mm_add_pd(x, y); }
+    static D min(D x, D y) { return _mm_min_pd(x, y); }
+    static D max(D x, D y) { return _mm_max_pd(x, y); }
     static D sub(D x, D y) { return _mm_sub_pd(x, y); }
     static D mul(D x, D y) { return _mm_mul_pd(x, y); }
     static D div(D x, D y) { return _mm_div_pd(x, y); }
@@ -34,22 +37,33 @@ struct Sse2Lanes {
     static M less(D x, D y) { return _mm_cmplt_pd(x, y); }
     static D select(M m, D ifTrue, D ifFalse) { return _mm_or_pd(_mm_and_pd(m, ifTrue), _mm_andnot_pd(m, ifFalse)); }
     static M andNot(M x, M y) { return _mm_andnot_pd(y, x); }
+    // Three operations where two selects take six.
+    static void exchangeWhere(M m, D& x, D& y) {
+        const D flip = _mm_and_pd(m, _mm_xor_pd(x, y));
+        x = _mm_xor_pd(x, flip);
+        y = _mm_xor_pd(y, flip);
+    }
+    static bool none(M m) { return _mm_movemask_pd(m) == 0; }
     static D loadWords(const std::int32_t* w) {
         return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w)));
     }
     static D roundToFloat(D x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
     static void storeFloats(float* out, D x) { _mm_storel_pi(reinterpret_cast<__m64*>(out), _mm_cvtpd_ps(x)); }
-};
-#endif
-
-void solveOneByOne(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
-    for (int k = 0; k < batch.count; ++k) {
-        MomentRecord window;
-        for (int w = 0; w < MomentRecord::kWords; ++w) window.word[w] = batch.word[w][k];
-        float x[4];
-        solveEdgeWeights(window, x);
-        for (int j = 0; j < 4; ++j) weights[j][k] = x[j];
+    static I loadPixels(const TaggedPixel* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+    static D byteOf(I n, int shift) {
+        return _mm_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(n, _mm_cvtsi32_si128(shift)), _mm_set1_epi32(0xFF)));
     }
+    static I truncate(D x) { return _mm_cvttpd_epi32(x); }
+    static I pixelsOf(I red, I green, I blue) { return four::pixelsFromChannels(red, green, blue); }
+    static void storePixels(TaggedPixel* p, I x) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), x); }
+};
+
+void solveEdgeWeightBatchSse2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
+    solveBatchWith<Sse2Lanes>(batch, weights);
+}
+
+void estimateEdgePixelBatchSse2(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]) {
+    estimateBatchWith<Sse2Lanes>(batch, pixels);
 }
 
 SolveInstructions processorInstructions() {
@@ -57,16 +71,32 @@ SolveInstructions processorInstructions() {
     if (__builtin_cpu_supports("avx512f")) return SolveInstructions::avx512;
     if (__builtin_cpu_supports("avx2")) return SolveInstructions::avx2;
 #endif
-#if defined(__SSE2__)
     return SolveInstructions::sse2;
-#else
-    return SolveInstructions::scalar;
-#endif
 }
 
 SolveInstructions widestAvailable() {
     static const SolveInstructions widest = processorInstructions();
     return widest;
+}
+
+BatchSolver solverFor(SolveInstructions set) {
+    switch (set) {
+#if defined(CREST_SOLVE_AVX)
+        case SolveInstructions::avx512: return solveEdgeWeightBatchAvx512;
+        case SolveInstructions::avx2: return solveEdgeWeightBatchAvx2;
+#endif
+        default: return solveEdgeWeightBatchSse2;
+    }
+}
+
+BatchEstimator estimatorFor(SolveInstructions set) {
+    switch (set) {
+#if defined(CREST_SOLVE_AVX)
+        case SolveInstructions::avx512: return estimateEdgePixelBatchAvx512;
+        case SolveInstructions::avx2: return estimateEdgePixelBatchAvx2;
+#endif
+        default: return estimateEdgePixelBatchSse2;
+    }
 }
 
 std::atomic<std::int32_t> limit{static_cast<std::int32_t>(SolveInstructions::avx512)};
@@ -84,17 +114,7 @@ SolveInstructions limitSolveInstructions(SolveInstructions widest) {
     return solveInstructionsInUse();
 }
 
-void solveEdgeWeightBatch(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
-    switch (solveInstructionsInUse()) {
-#if defined(CREST_SOLVE_AVX)
-        case SolveInstructions::avx512: solveEdgeWeightBatchAvx512(batch, weights); return;
-        case SolveInstructions::avx2: solveEdgeWeightBatchAvx2(batch, weights); return;
-#endif
-#if defined(__SSE2__)
-        case SolveInstructions::sse2: solveBatchWith<Sse2Lanes>(batch, weights); return;
-#endif
-        default: solveOneByOne(batch, weights); return;
-    }
-}
+BatchSolver batchSolver() { return solverFor(solveInstructionsInUse()); }
+BatchEstimator batchEstimator() { return estimatorFor(solveInstructionsInUse()); }
 
 }  // namespace crest

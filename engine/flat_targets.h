@@ -3,14 +3,15 @@
 // pixel, so four of them span seven pixels.
 #pragma once
 
-#if defined(__SSE2__)
-#define CREST_FLAT_TARGETS_SSE2 1
-
 #include <emmintrin.h>
 
 #include <cstdint>
 
-namespace crest::four {
+// Internal linkage: files compiled for wider sets include this too, and no
+// copy of theirs may stand in for another file's.
+namespace crest {
+namespace {
+namespace four {
 
 // Lanes 0..3: the pixels at `first` + 0, 2, 4 and 6 pixels. Reads pixels
 // 0..6 only, so a group ending at the row's last target stays in the row.
@@ -73,11 +74,21 @@ inline __m128i tagFour(__m128i pixel) {
     return _mm_or_si128(_mm_and_si128(pixel, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(luma, 24));
 }
 
+// The estimate's output pixels from channel bytes lane by lane: the tag
+// (77 R + 150 G + 29 B) >> 8 has no rounding term, unlike tagFour.
+inline __m128i pixelsFromChannels(__m128i red, __m128i green, __m128i blue) {
+    const __m128i weighted = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(red, _mm_set1_epi32(77)),
+                                                         _mm_madd_epi16(green, _mm_set1_epi32(150))),
+                                           _mm_madd_epi16(blue, _mm_set1_epi32(29)));
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(weighted, 8), 24), _mm_slli_epi32(red, 16)),
+                        _mm_or_si128(_mm_slli_epi32(green, 8), blue));
+}
+
 // smoothFill lane by lane.
 inline __m128i smoothFillFour(const __m128i n[4]) {
     return tagFour(averageFour(averageFour(n[0], n[1]), averageFour(n[2], n[3])));
 }
 
-}  // namespace crest::four
-
-#endif
+}  // namespace four
+}  // namespace
+}  // namespace crest

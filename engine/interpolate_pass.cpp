@@ -59,67 +59,97 @@ public:
         estimate(target, x, n0, n1, n2, n3);
     }
 
-#if defined(CREST_FLAT_TARGETS_SSE2)
     // Targets x, x + 2, x + 4 and x + 6: the same results as four visits.
     void visitFour(std::uint8_t* target, std::int32_t x) {
         __m128i n[4];
         for (int j = 0; j < 4; ++j) n[j] = four::loadEveryOtherPixel(target + neighbors_.offset[j]);
         const int active = canEstimate_ ? four::activeLanes(n, kActivityThreshold) : 0;
-        const __m128i fill = four::smoothFillFour(n);
-        if (active == 0) {
-            four::storeEveryOtherPixel(target, fill);
+        // Active targets get their estimate when the batch is solved; until
+        // then they hold the fill, which nothing in the pass reads.
+        four::storeEveryOtherPixel(target, four::smoothFillFour(n));
+        if (active == 0) return;
+        prepareRow();
+        const int k = batch_.count;
+        if (!bands_->windowFour(x, &batch_.word[0][k], WindowBatch::kCapacity)) {
+            // Windows clamped at the border: one target at a time.
+            for (int m = 0; m < 4; ++m)
+                if ((active >> m & 1) != 0)
+                    estimate(target + 8 * m, x + 2 * m, four::lane(n[0], m), four::lane(n[1], m), four::lane(n[2], m),
+                             four::lane(n[3], m));
             return;
         }
-        for (int k = 0; k < 4; ++k) {
-            std::uint8_t* lanePixel = target + 8 * k;
-            if ((active >> k & 1) == 0) {
-                four::storePixelLane(lanePixel, fill, k);
-                continue;
-            }
-            estimate(lanePixel, x + 2 * k, four::lane(n[0], k), four::lane(n[1], k), four::lane(n[2], k),
-                     four::lane(n[3], k));
+        // All four windows are in slots k..k+3; the active ones close up.
+        for (int j = 0; j < 4; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(&batch_.neighbor[j][k]), n[j]);
+        int slot = k;
+        for (int m = 0; m < 4; ++m) {
+            if ((active >> m & 1) == 0) continue;
+            if (slot != k + m) moveSlot(k + m, slot);
+            target_[slot++] = target + 8 * m;
         }
+        batch_.count = slot;
+        if (batch_.count >= WindowBatch::kSolveAt) solveFullBatch();
     }
-#endif
 
-    // Solves and stores the queued targets.
+    // Solves, estimates and stores the queued targets.
     void flush() {
         if (batch_.count == 0) return;
-        float weights[4][WindowBatch::kCapacity];
-        solveEdgeWeightBatch(batch_, weights);
-        for (int k = 0; k < batch_.count; ++k) {
-            const float x[4] = {weights[0][k], weights[1][k], weights[2][k], weights[3][k]};
-            const Queued& q = queued_[k];
-            storePixel(q.target, applyEdgeWeights(x, q.n[0], q.n[1], q.n[2], q.n[3]));
-        }
+        solveFirst(batch_.count);
         batch_.count = 0;
     }
 
 private:
-    // Queues the target for the next batch solve. No pass reads a pixel that
-    // the same pass writes, so the order of the stores does not matter.
-    void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
-                  TaggedPixel n3) {
-        if (!rowReady_) {
-            bands_->beginRow(y_);
-            rowReady_ = true;
+    // The first kSolveAt windows, whole vectors of lanes; the one to three
+    // a group of four brought beyond them move to the front for the next
+    // batch.
+    void solveFullBatch() {
+        const int extra = batch_.count - WindowBatch::kSolveAt;
+        solveFirst(WindowBatch::kSolveAt);
+        for (int k = 0; k < extra; ++k) {
+            moveSlot(WindowBatch::kSolveAt + k, k);
+            target_[k] = target_[WindowBatch::kSolveAt + k];
         }
-        const int k = batch_.count;
-        bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
-        queued_[k] = Queued{target, {n0, n1, n2, n3}};
-        if (++batch_.count == WindowBatch::kCapacity) flush();
+        batch_.count = extra;
     }
 
-    struct Queued {
-        std::uint8_t* target;
-        TaggedPixel n[4];
-    };
+    void solveFirst(int count) {
+        batch_.count = count;
+        TaggedPixel pixels[WindowBatch::kCapacity];
+        estimateBatch_(batch_, pixels);
+        for (int k = 0; k < count; ++k) storePixel(target_[k], pixels[k]);
+    }
+
+    // Queues the target for the next batch. No pass reads a pixel that the
+    // same pass writes, so the order of the stores does not matter.
+    void estimate(std::uint8_t* target, std::int32_t x, TaggedPixel n0, TaggedPixel n1, TaggedPixel n2,
+                  TaggedPixel n3) {
+        prepareRow();
+        const int k = batch_.count;
+        bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
+        batch_.neighbor[0][k] = n0;
+        batch_.neighbor[1][k] = n1;
+        batch_.neighbor[2][k] = n2;
+        batch_.neighbor[3][k] = n3;
+        target_[k] = target;
+        if (++batch_.count >= WindowBatch::kSolveAt) solveFullBatch();
+    }
+
+    void prepareRow() {
+        if (rowReady_) return;
+        bands_->beginRow(y_);
+        rowReady_ = true;
+    }
+
+    void moveSlot(int from, int to) {
+        for (auto& word : batch_.word) word[to] = word[from];
+        for (auto& neighbor : batch_.neighbor) neighbor[to] = neighbor[from];
+    }
 
     const NeighborSet neighbors_;
     const bool canEstimate_;
+    const BatchEstimator estimateBatch_ = batchEstimator();
     std::optional<WindowBands> bands_;
     WindowBatch batch_{};
-    Queued queued_[WindowBatch::kCapacity];
+    std::uint8_t* target_[WindowBatch::kCapacity];
     std::int32_t y_ = 0;
     bool rowReady_ = false;
 };
@@ -137,9 +167,7 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
         visitor.beginRow(y);
         std::int32_t x = firstColumn;
-#if defined(CREST_FLAT_TARGETS_SSE2)
         for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
-#endif
         for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         if (axial) firstColumn = 3 - firstColumn;
     }

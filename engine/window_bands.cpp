@@ -24,12 +24,6 @@ std::int32_t clampEntry(std::int32_t i, std::int32_t entries) { return i < 0 ? 0
 
 constexpr std::int32_t kWords = MomentRecord::kWords;
 
-// out = a + b + c + d over `words` 32-bit words.
-void sumFourRuns(std::int32_t* __restrict out, const std::int32_t* __restrict a, const std::int32_t* __restrict b,
-                 const std::int32_t* __restrict c, const std::int32_t* __restrict d, std::ptrdiff_t words) {
-    for (std::ptrdiff_t w = 0; w < words; ++w) out[w] = a[w] + b[w] + c[w] + d[w];
-}
-
 }  // namespace
 
 // Both passes ask for the axial pass's longer rings, so that a frame grows
@@ -43,7 +37,8 @@ WindowBands::WindowBands(EnlargerState& state, bool axial)
       axial_(axial),
       entries_(state.innerWidth / 2),
       rowCount_(axial ? state.innerHeight : state.innerHeight / 2),
-      stride_(state.innerWidth / 2 + 2 * kPadding) {
+      stride_(state.innerWidth / 2 + 2 * kPadding),
+      kernels_(bandRowKernels()) {
     for (std::int32_t level = 0; level < 3; ++level)
         ring_[level] = Ring{state.bandStorage(level, ringWords(level, state.innerWidth)),
                             ringRows(level, axial), -1};
@@ -85,38 +80,17 @@ void WindowBands::buildSampleRow(std::int32_t r, std::int32_t* out) const {
     const std::int32_t u = axial_ ? (r & 1) : 0;
     const std::uint8_t* sample =
         state_.origin + static_cast<std::ptrdiff_t>(v) * state_.pitch + 4 * static_cast<std::ptrdiff_t>(u);
-    const std::ptrdiff_t t0 = state_.trainOffset[0], t1 = state_.trainOffset[1];
-    const std::ptrdiff_t t2 = state_.trainOffset[2], t3 = state_.trainOffset[3];
+    const std::ptrdiff_t train[4] = {state_.trainOffset[0], state_.trainOffset[1], state_.trainOffset[2],
+                                     state_.trainOffset[3]};
     const std::ptrdiff_t plane = stride_;
-    std::int32_t i = 0;
-#if defined(CREST_FLAT_TARGETS_SSE2)
-    // Four samples, every second pixel, at a time: fillSampleRecord lane by
-    // lane. Tags are below 256 with zero upper halves, so the 16-bit min,
-    // max and multiply-add give the exact 32-bit values.
-    for (; i + 4 <= entries_; i += 4, sample += 32) {
-        const __m128i n0 = _mm_srli_epi32(four::loadEveryOtherPixel(sample + t0), 24);
-        const __m128i n1 = _mm_srli_epi32(four::loadEveryOtherPixel(sample + t1), 24);
-        const __m128i n2 = _mm_srli_epi32(four::loadEveryOtherPixel(sample + t2), 24);
-        const __m128i n3 = _mm_srli_epi32(four::loadEveryOtherPixel(sample + t3), 24);
-        const __m128i centre = _mm_srli_epi32(four::loadEveryOtherPixel(sample), 24);
-        const __m128i lo = _mm_min_epi16(_mm_min_epi16(n0, n1), _mm_min_epi16(n2, n3));
-        const __m128i hi = _mm_max_epi16(_mm_max_epi16(n0, n1), _mm_max_epi16(n2, n3));
-        const __m128i c = _mm_min_epi16(_mm_max_epi16(centre, lo), hi);
-        const __m128i products[kWords] = {
-            _mm_madd_epi16(n0, n0), _mm_madd_epi16(n1, n0), _mm_madd_epi16(n2, n0), _mm_madd_epi16(n3, n0),
-            _mm_madd_epi16(n1, n1), _mm_madd_epi16(n2, n1), _mm_madd_epi16(n3, n1), _mm_madd_epi16(n2, n2),
-            _mm_madd_epi16(n3, n2), _mm_madd_epi16(n3, n3), _mm_madd_epi16(c, n0),  _mm_madd_epi16(c, n1),
-            _mm_madd_epi16(c, n2),  _mm_madd_epi16(c, n3)};
-        for (int w = 0; w < kWords; ++w)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w * plane + i), products[w]);
-    }
-#endif
+    std::int32_t i = kernels_.sampleRow(sample, train, out, plane, entries_);
+    sample += 8 * static_cast<std::ptrdiff_t>(i);
     for (; i < entries_; ++i, sample += 8) {
         MomentRecord record;
-        fillSampleRecord(record, static_cast<std::int32_t>(lumaTag(loadPixel(sample + t0))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + t1))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + t2))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + t3))),
+        fillSampleRecord(record, static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[0]))),
+                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[1]))),
+                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[2]))),
+                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[3]))),
                          static_cast<std::int32_t>(lumaTag(loadPixel(sample))));
         for (int w = 0; w < kWords; ++w) out[w * plane + i] = record.word[w];
     }
@@ -163,7 +137,7 @@ void WindowBands::buildRow(std::int32_t level, std::int32_t r) {
 // padding is rewritten afterwards.
 void WindowBands::sumShiftedRows(std::int32_t* out, const std::int32_t* a, const std::int32_t* b,
                                  const std::int32_t* c, const std::int32_t* d) const {
-    sumFourRuns(out, a, b, c, d, static_cast<std::ptrdiff_t>(kWords - 1) * stride_ + entries_);
+    kernels_.sumFourRuns(out, a, b, c, d, static_cast<std::ptrdiff_t>(kWords - 1) * stride_ + entries_);
 }
 
 void WindowBands::beginRow(std::int32_t y) {
@@ -183,20 +157,47 @@ void WindowBands::beginRow(std::int32_t y) {
     columnParity_ = 0;
 }
 
-void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
-    // Column x is inner column x - 2; entry (u - parity) / 2, clamped.
-    const std::int32_t i = clampEntry((x - 2 - columnParity_) >> 1, entries_);
-    const std::int32_t* quarter[4] = {above_ + i - 2, above_ + i + 2, below_ + i - 2, below_ + i + 2};
+// The four level-2 entries whose sum is the level-3 record at entry i.
+void WindowBands::levelTwoQuarters(std::int32_t i, const std::int32_t* (&quarter)[4]) const {
     if (axial_) {
         quarter[0] = above_ + i;
         quarter[1] = below_ + i;
         quarter[2] = middle_ + i - 2;
         quarter[3] = middle_ + i + 2;
+        return;
     }
+    quarter[0] = above_ + i - 2;
+    quarter[1] = above_ + i + 2;
+    quarter[2] = below_ + i - 2;
+    quarter[3] = below_ + i + 2;
+}
+
+void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
+    // Column x is inner column x - 2; entry (u - parity) / 2, clamped.
+    const std::int32_t i = clampEntry((x - 2 - columnParity_) >> 1, entries_);
+    const std::int32_t* quarter[4];
+    levelTwoQuarters(i, quarter);
     for (int w = 0; w < kWords; ++w) {
         const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(w) * stride_;
         words[w * stride] = quarter[0][p] + quarter[1][p] + quarter[2][p] + quarter[3][p];
     }
+}
+
+bool WindowBands::windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
+    // Unclamped, the four targets' entries are i .. i + 3: one vector per
+    // word and quarter.
+    const std::int32_t i = (x - 2 - columnParity_) >> 1;
+    if (i < 0 || i + 3 >= entries_) return false;
+    const std::int32_t* quarter[4];
+    levelTwoQuarters(i, quarter);
+    const auto load = [](const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    for (int w = 0; w < kWords; ++w) {
+        const std::ptrdiff_t p = static_cast<std::ptrdiff_t>(w) * stride_;
+        const __m128i sum = _mm_add_epi32(_mm_add_epi32(load(quarter[0] + p), load(quarter[1] + p)),
+                                          _mm_add_epi32(load(quarter[2] + p), load(quarter[3] + p)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(words + w * stride), sum);
+    }
+    return true;
 }
 
 }  // namespace crest

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/band_rows.h"
 #include "engine/enlarger_state.h"
 #include "engine/moment_record.h"
 
@@ -48,6 +49,11 @@ public:
     // to words[w * stride].
     void window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
 
+    // window() of the targets in columns x, x + 2, x + 4 and x + 6, target k
+    // to words[w * stride + k], when none of them lies where the clamp
+    // changes the entry; otherwise false, with nothing written.
+    bool windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
+
     // Words of storage a level's ring takes for frames of this inner width.
     static std::int32_t ringWords(std::int32_t level, std::int32_t innerWidth);
 
@@ -65,6 +71,7 @@ private:
     std::int32_t* slot(std::int32_t level, std::int32_t r) const;
     void buildRow(std::int32_t level, std::int32_t r);
     void buildSampleRow(std::int32_t r, std::int32_t* out) const;
+    void levelTwoQuarters(std::int32_t i, const std::int32_t* (&quarter)[4]) const;
     void sumShiftedRows(std::int32_t* out, const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
                         const std::int32_t* d) const;
 
@@ -73,6 +80,7 @@ private:
     std::int32_t entries_;     // entries per lattice row: innerWidth / 2
     std::int32_t rowCount_;    // lattice rows: innerHeight / 2 (diagonal) or innerHeight (axial)
     std::int32_t stride_;      // entries per plane, padding included
+    BandRowKernels kernels_;   // for the instruction set chosen when the pass began
     Ring ring_[3];
     // The current target row's three level-2 rows (the middle one only in
     // the axial pass), and the parity that maps its columns to entries.

@@ -18,3 +18,5 @@ ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE
   ninja-build clang-14 libclang-rt-14-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg \
   python3-dev python3-pybind11 python3-numpy python3-pytest python3-opencv python3-pil
+# Films and pictures on a Slurm cluster: scripts/test-cluster.sh runs a one-node cluster.
+ensure_packages slurm-wlm munge

@@ -4,6 +4,9 @@
 # Extra arguments go to the benchmark binary (e.g. --benchmark_filter=1920).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# OpenCV's C++ package, so the yardstick runs inside the same harness.
+. scripts/lib/apt-packages.sh
+ensure_packages libopencv-dev
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j2 --target enlarge_frame_bench

@@ -42,7 +42,7 @@ if [ "${CRESTDOUBLER_SKIP_INSTALL:-}" != 1 ]; then
 fi
 
 stages=("$@")
-[ "${#stages[@]}" -gt 0 ] || stages=(native m32 windows sanitizers fuzz)
+[ "${#stages[@]}" -gt 0 ] || stages=(native m32 windows sanitizers fuzz cluster)
 
 passed=0
 failed=0
@@ -57,6 +57,7 @@ for stage in "${stages[@]}"; do
     windows) run_script test-windows.sh 2>&1 | tee "$log" ;;
     sanitizers) run_script test-sanitizers.sh 2>&1 | tee "$log" ;;
     fuzz) run_script test-fuzz.sh 2>&1 | tee "$log" ;;
+    cluster) run_script test-cluster.sh 2>&1 | tee "$log" ;;
     *) echo "unknown stage $stage" | tee "$log"; false ;;
   esac
   status=${PIPESTATUS[0]}

@@ -1,5 +1,6 @@
 # Sourced by test-windows.sh and test-m32.sh: a native build of the command to
-# compare against, the test frames, and the frame-by-frame comparison.
+# compare against, the test frames, and the frame-by-frame comparison; and by
+# test-cluster.sh for its messages.
 # Needs ROOT (the source tree) and WORK (a scratch folder) set by the caller.
 
 # Missing tools skip the test on a developer's machine but fail it in CI,

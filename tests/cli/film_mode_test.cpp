@@ -149,6 +149,45 @@ INSTANTIATE_TEST_SUITE_P(Films, CarriedFilmTest,
                                            CarriedCase{"webm", "libopus", "vp9"}),
                          [](const auto& info) { return std::string(info.param.container); });
 
+struct SegmentCase {
+    const char* container;  // MPEG-TS has no reliable seeking: its frames are counted from the start
+    std::vector<std::size_t> cuts;
+};
+
+void PrintTo(const SegmentCase& c, std::ostream* os) { *os << c.container; }
+
+class SegmentFilmTest : public FilmTest, public ::testing::WithParamInterface<SegmentCase> {};
+
+// Pieces cut anywhere, through key frames and B-frames of a variable frame
+// rate, hold every frame of a whole run once, at its timestamp.
+TEST_P(SegmentFilmTest, PiecesJoinIntoTheWhole) {
+    const SegmentCase& c = GetParam();
+    const fs::path source = path(std::string("in.") + c.container);
+    makeClip(source, joined({kPicture, kTone, {"-vf", "setpts='if(lt(N,10),N,N*1.5-5)/25/TB'", "-vsync", "vfr",
+                                               "-c:v", "libx264", "-g", "8", "-bf", "3", "-pix_fmt", "yuv420p"}}));
+    const fs::path whole = path("whole.mkv");
+    ASSERT_EQ(runCrestdoubler({"--codec", "ffv1", source.string(), whole.string()}).exitCode, 0);
+    std::string frames;
+    std::string times;
+    for (std::size_t i = 0; i + 1 < c.cuts.size(); ++i) {
+        const fs::path piece = path("piece" + std::to_string(i) + ".nut");
+        const CommandResult result =
+            runCrestdoubler({"--codec", "ffv1", "--video-only", "--first-frame", std::to_string(c.cuts[i]), "--frames",
+                             std::to_string(c.cuts[i + 1] - c.cuts[i]), source.string(), piece.string()});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(probe(piece, "a", "stream=index"), "");
+        frames += decodedFrames(piece);
+        times += probe(piece, "v", "frame=pts_time");
+    }
+    EXPECT_EQ(times, probe(whole, "v", "frame=pts_time"));
+    EXPECT_EQ(frames.size(), 30 * 4 * kSourceFrameBytes);
+    EXPECT_TRUE(frames == decodedFrames(whole));
+}
+
+INSTANTIATE_TEST_SUITE_P(Films, SegmentFilmTest,
+                         ::testing::Values(SegmentCase{"mkv", {0, 7, 19, 30}}, SegmentCase{"ts", {0, 11, 12, 30}}),
+                         [](const auto& info) { return std::string(info.param.container); });
+
 // Transport streams joined from pieces whose program tables differ: the
 // audio of the middle piece is announced late (after the header, or only in
 // the tail the duration probe reads). The video is enlarged whole, the
@@ -250,6 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"truncated", kClip, firstHalf, "CRESTDOUBLER IN OUT.mkv", 1, "in.mkv: frame "},
         FailureCase{"corrupt", joined({kPicture, {"-c:v", "libx264"}}), scrambledMiddle, "CRESTDOUBLER IN OUT.mkv", 1,
                     "in.mkv: frame "},
+        FailureCase{"past_the_end", kClip, asItIs, "CRESTDOUBLER --first-frame 30 IN OUT.mkv", 1,
+                    "in.mkv has 30 frames: --first-frame 30 is past its end"},
         FailureCase{"no_such_encoder", kClip, asItIs, "CRESTDOUBLER --codec nonesuch IN OUT.mkv", 2,
                     "out.mkv: this build has no video encoder nonesuch"},
         FailureCase{"container_cannot_hold", kClip, asItIs, "CRESTDOUBLER --codec ffv1 IN OUT.mp4", 2,

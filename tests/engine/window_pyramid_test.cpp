@@ -2,11 +2,14 @@
 
 #include <map>
 #include <utility>
+#include <vector>
 
-#include "tests/support/plain_frame.h"
+#include "engine/band_rows.h"
+#include "engine/edge_estimate.h"
 #include "engine/enlarger.h"
 #include "engine/window_bands.h"
 #include "tests/support/picture_generator.h"
+#include "tests/support/plain_frame.h"
 #include "tests/support/reference_enlarger.h"
 
 namespace crest {
@@ -115,26 +118,89 @@ TEST(WindowPyramid, InteriorPathMatchesGeneralPathWhereverBothServe) {
 
 // The bands a pass builds row by row give every target of the pass, border
 // and interior, the words of the pyramid's general path.
+// With every instruction set of the band kernels; where windowFour serves
+// a group of four, its lanes are the four targets' windows.
 TEST(WindowBands, GiveEveryTargetTheGeneralPathsWords) {
     std::vector<FrameSize> sizes(std::begin(kSizes), std::end(kSizes));
-    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}});
-    for (bool axial : {false, true})
-        for (const FrameSize& size : sizes) {
-            PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
-            EnlargerState banded(setup.state());
-            WindowBands bands(banded, axial);
-            int row = -1;
-            for (const auto& [x, y] : setup.targets()) {
-                if (y != row) bands.beginRow(row = y);
-                MomentRecord window;
-                bands.window(x, window.word, 1);
-                const MomentRecord* general =
-                    clampedLevelRecord(setup.state(), cellIndexOf(x, y, size.width / 2), packedCoordOf(x, y), kWindowLevel);
-                expectSameWords(window, *general,
-                                (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
-                                    std::to_string(size.height) + " at " + std::to_string(x) + "," + std::to_string(y));
+    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}, {262, 12}});
+    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
+    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
+        if (set > processor) continue;
+        limitSolveInstructions(set);
+        int groups = 0;
+        for (bool axial : {false, true})
+            for (const FrameSize& size : sizes) {
+                PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
+                EnlargerState banded(setup.state());
+                WindowBands bands(banded, axial);
+                const std::string frame = (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
+                                          std::to_string(size.height) + " set " + std::to_string(static_cast<int>(set));
+                int row = -1;
+                for (const auto& [x, y] : setup.targets()) {
+                    if (y != row) bands.beginRow(row = y);
+                    const std::string where = frame + " at " + std::to_string(x) + "," + std::to_string(y);
+                    MomentRecord window;
+                    bands.window(x, window.word, 1);
+                    const MomentRecord* general = clampedLevelRecord(setup.state(), cellIndexOf(x, y, size.width / 2),
+                                                                     packedCoordOf(x, y), kWindowLevel);
+                    expectSameWords(window, *general, where);
+                    std::int32_t four[MomentRecord::kWords][4];
+                    if (!bands.windowFour(x, &four[0][0], 4)) continue;
+                    ++groups;
+                    for (int k = 0; k < 4; ++k) {
+                        bands.window(x + 2 * k, window.word, 1);
+                        for (int w = 0; w < MomentRecord::kWords; ++w)
+                            ASSERT_EQ(four[w][k], window.word[w]) << where << " lane " << k << " word " << w;
+                    }
+                }
+            }
+        EXPECT_GT(groups, 1000);
+    }
+    limitSolveInstructions(SolveInstructions::avx512);
+}
+
+// The band row kernels of every set against the plain definitions, over
+// lengths that leave every possible tail.
+TEST(BandRowKernels, MatchThePlainSumsAndSampleRecords) {
+    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
+    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
+        if (set > processor) continue;
+        limitSolveInstructions(set);
+        const BandRowKernels kernels = bandRowKernels();
+        pictures::Random random(static_cast<std::uint64_t>(set));
+        for (std::int32_t count = 1; count <= 70; ++count) {
+            std::vector<std::int32_t> in(4 * static_cast<std::size_t>(count)), out(static_cast<std::size_t>(count));
+            for (std::int32_t& word : in) word = static_cast<std::int32_t>(random.below(1 << 24));
+            const std::int32_t* run = in.data();
+            kernels.sumFourRuns(out.data(), run, run + count, run + 2 * count, run + 3 * count, count);
+            for (std::int32_t w = 0; w < count; ++w)
+                ASSERT_EQ(out[static_cast<std::size_t>(w)], run[w] + run[count + w] + run[2 * count + w] + run[3 * count + w])
+                    << "set " << static_cast<int>(set) << " count " << count << " word " << w;
+
+            // Samples every second pixel of row 2, neighbours two pixels away
+            // (the diagonal pass's directions), tags of any level.
+            testing::PlainFrame frame(2 * count + 4, 5);
+            for (std::int32_t y = 0; y < 5; ++y)
+                for (std::int32_t x = 0; x < frame.width; ++x) frame.set(x, y, static_cast<std::uint32_t>(random.next()));
+            const std::ptrdiff_t train[4] = {-2 * frame.pitch - 8, 2 * frame.pitch - 8, 2 * frame.pitch + 8, 8 - 2 * frame.pitch};
+            const std::uint8_t* first = frame.pixels + 2 * frame.pitch + 8;
+            std::vector<std::int32_t> planes(MomentRecord::kWords * static_cast<std::size_t>(count), -1);
+            const std::int32_t done = kernels.sampleRow(first, train, planes.data(), count, count);
+            ASSERT_LE(done, count);
+            ASSERT_GT(done + 16, count) << "whole vectors left undone";
+            for (std::int32_t i = 0; i < done; ++i) {
+                const auto tag = [&](std::ptrdiff_t offset) {
+                    return static_cast<std::int32_t>(lumaTag(loadPixel(first + 8 * i + offset)));
+                };
+                MomentRecord expected;
+                fillSampleRecord(expected, tag(train[0]), tag(train[1]), tag(train[2]), tag(train[3]), tag(0));
+                for (int w = 0; w < MomentRecord::kWords; ++w)
+                    ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], expected.word[w])
+                        << "set " << static_cast<int>(set) << " count " << count << " sample " << i << " word " << w;
             }
         }
+    }
+    limitSolveInstructions(SolveInstructions::avx512);
 }
 
 TEST(WindowPyramid, SumsDoNotDependOnTheOrderOfRequests) {

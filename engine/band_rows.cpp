@@ -1,0 +1,45 @@
+// The band row kernels with SSE2, and the choice among the sets.
+#include "engine/band_rows.h"
+
+#include <emmintrin.h>
+
+#include "engine/band_row_kernels.h"
+#include "engine/edge_estimate.h"
+#include "engine/flat_targets.h"
+
+namespace crest {
+
+#if defined(CREST_SOLVE_AVX)
+// In their own files, compiled for their instruction sets.
+BandRowKernels bandRowKernelsAvx2();
+BandRowKernels bandRowKernelsAvx512();
+#endif
+
+namespace {
+
+struct Sse2Vec {
+    using T = __m128i;
+    static constexpr int kLanes = 4;
+    static T load(const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void store(std::int32_t* p, T x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); }
+    static T add(T x, T y) { return _mm_add_epi32(x, y); }
+    static T srli24(T x) { return _mm_srli_epi32(x, 24); }
+    static T min16(T x, T y) { return _mm_min_epi16(x, y); }
+    static T max16(T x, T y) { return _mm_max_epi16(x, y); }
+    static T madd16(T x, T y) { return _mm_madd_epi16(x, y); }
+    static T loadEveryOtherPixel(const std::uint8_t* first) { return four::loadEveryOtherPixel(first); }
+};
+
+}  // namespace
+
+BandRowKernels bandRowKernels() {
+    switch (solveInstructionsInUse()) {
+#if defined(CREST_SOLVE_AVX)
+        case SolveInstructions::avx512: return bandRowKernelsAvx512();
+        case SolveInstructions::avx2: return bandRowKernelsAvx2();
+#endif
+        default: return {sumFourRunsWith<Sse2Vec>, sampleRowWith<Sse2Vec>};
+    }
+}
+
+}  // namespace crest
