@@ -4,6 +4,7 @@
 #include <atomic>
 #include <new>
 #include <exception>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -26,6 +27,23 @@ int codeOf(std::int32_t status) {
     return CRESTDOUBLER_ERROR_TOO_LARGE;
 }
 
+// Pixels the engine or a conversion overwrites in full: grown without being
+// cleared first, which would be one more pass over tens of megabytes.
+class ScratchPixels {
+public:
+    std::uint32_t* take(std::size_t count) {
+        if (count > capacity_) {
+            pixels_ = std::make_unique_for_overwrite<std::uint32_t[]>(count);
+            capacity_ = count;
+        }
+        return pixels_.get();
+    }
+
+private:
+    std::unique_ptr<std::uint32_t[]> pixels_;
+    std::size_t capacity_ = 0;
+};
+
 // One worker's engine state and scratch frames, kept across its strips.
 class StripWorker {
 public:
@@ -34,8 +52,7 @@ public:
         const SourceRect& region = strip.enlarged;
         const std::size_t pixels = static_cast<std::size_t>(region.width) * static_cast<std::size_t>(region.height);
         const std::int32_t outWidth = 2 * region.width;
-        output_.resize(4 * pixels);
-        const FrameView out{reinterpret_cast<std::uint8_t*>(output_.data()), outWidth, 2 * region.height,
+        const FrameView out{reinterpret_cast<std::uint8_t*>(output_.take(4 * pixels)), outWidth, 2 * region.height,
                             4 * static_cast<std::ptrdiff_t>(outWidth)};
         const std::uint8_t* own = out.pixels + 2 * (strip.own.y - region.y) * out.stride + 8 * (strip.own.x - region.x);
         const bool hasAlpha = layoutOf(format)->hasAlpha;
@@ -46,9 +63,9 @@ public:
                 in = {source.row(region.y) + 4 * static_cast<std::ptrdiff_t>(region.x), region.width, region.height,
                       source.stride};
             } else {
-                input_.resize(pixels);
-                loadPlane(format, plane, source, region, input_.data());
-                in = {reinterpret_cast<const std::uint8_t*>(input_.data()), region.width, region.height,
+                std::uint32_t* pixelsIn = input_.take(pixels);
+                loadPlane(format, plane, source, region, pixelsIn);
+                in = {reinterpret_cast<const std::uint8_t*>(pixelsIn), region.width, region.height,
                       4 * static_cast<std::ptrdiff_t>(region.width)};
             }
             const int code = codeOf(enlargeFrame(state_, out, in));
@@ -61,8 +78,8 @@ public:
 
 private:
     EnlargerState state_;
-    std::vector<std::uint32_t> input_;
-    std::vector<std::uint32_t> output_;
+    ScratchPixels input_;
+    ScratchPixels output_;
 };
 
 }  // namespace
