@@ -17,6 +17,6 @@ NATIVE_ARCH=$(dpkg --print-architecture)
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE_ARCH" libvips-dev pkg-config \
   ninja-build clang-14 libclang-rt-14-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg \
-  python3-dev python3-pybind11 python3-numpy python3-pytest python3-opencv python3-pil
+  python3-dev python3-pybind11 python3-numpy python3-pytest
 # Films and pictures on a Slurm cluster: scripts/test-cluster.sh runs a one-node cluster.
 ensure_packages slurm-wlm munge

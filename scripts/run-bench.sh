@@ -4,9 +4,10 @@
 # Extra arguments go to the benchmark binary (e.g. --benchmark_filter=1920).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# OpenCV's C++ package, so the yardstick runs inside the same harness.
+# OpenCV's C++ package, so the yardstick runs inside the same harness; its
+# Python binding and Pillow for bench/python_resize.py.
 . scripts/lib/apt-packages.sh
-ensure_packages libopencv-dev
+ensure_packages libopencv-dev python3-opencv python3-pil
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j2 --target enlarge_frame_bench
