@@ -20,6 +20,7 @@ ldd build-sanitize/engine_tests | grep -q libasan || fail "build-sanitize/engine
 
 echo "== test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1
+export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan-suppressions.txt:print_suppressions=0"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 ctest --preset sanitize -j2 || fail "the test suite failed under the sanitizers"
 echo "PASS: the test suite passes under AddressSanitizer and UndefinedBehaviorSanitizer"
