@@ -29,11 +29,11 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors) {
 
 namespace {
 
-// The widest eight-target step the processor has, or none (the pass then
-// takes its targets four at a time).
-FillEightTargets fillEightTargets() {
+// The eight-target groups' kernel where the processor has one, or none
+// (the pass then takes its targets four at a time).
+FillTargetGroups fillTargetGroups() {
 #if defined(CREST_SOLVE_AVX)
-    if (solveInstructionsInUse() >= SolveInstructions::avx2) return fillEightTargetsAvx2;
+    if (solveInstructionsInUse() >= SolveInstructions::avx2) return fillTargetGroupsAvx2;
 #endif
     return nullptr;
 }
@@ -81,18 +81,24 @@ public:
         if (active != 0) queueFour(target, x, n, active);
     }
 
-    // Targets x, x + 2, .., x + 14 through fillEight: the same results as
-    // two visitFour. Groups with active targets gather their neighbours
-    // again for the batch.
-    void visitEight(FillEightTargets fillEight, std::uint8_t* target, std::int32_t x) {
-        const int active = fillEight(target, neighbors_.offset, canEstimate_ ? kActivityThreshold : INT32_MAX);
-        for (int half = 0; half < 2; ++half) {
-            const int bits = active >> (4 * half) & 15;
-            if (bits == 0) continue;
-            std::uint8_t* const group = target + 32 * half;
-            __m128i n[4];
-            for (int j = 0; j < 4; ++j) n[j] = four::loadEveryOtherPixel(group + neighbors_.offset[j]);
-            queueFour(group, x + 8 * half, n, bits);
+    // The targets x, x + 2, .., x + 16 * groups - 2 through fill: the same
+    // results as visitFour on each four. A chunk of groups is filled first;
+    // then the groups with active targets gather their neighbours again for
+    // the batch.
+    void visitGroups(FillTargetGroups fill, std::uint8_t* target, std::int32_t x, std::int32_t groups) {
+        constexpr std::int32_t kChunk = 64;
+        std::uint8_t masks[kChunk];
+        const std::int32_t threshold = canEstimate_ ? kActivityThreshold : INT32_MAX;
+        for (std::int32_t first = 0; first < groups; first += kChunk) {
+            const std::int32_t count = groups - first < kChunk ? groups - first : kChunk;
+            fill(target + 64 * static_cast<std::ptrdiff_t>(first), count, neighbors_.offset, threshold, masks);
+            for (std::int32_t g = 0; g < count; ++g) {
+                if (masks[g] == 0) continue;
+                std::uint8_t* const group = target + 64 * static_cast<std::ptrdiff_t>(first + g);
+                const std::int32_t column = x + 16 * (first + g);
+                if ((masks[g] & 15) != 0) queueGatheredFour(group, column, masks[g] & 15);
+                if ((masks[g] >> 4) != 0) queueGatheredFour(group + 32, column + 8, masks[g] >> 4);
+            }
         }
     }
 
@@ -104,6 +110,12 @@ public:
     }
 
 private:
+    void queueGatheredFour(std::uint8_t* target, std::int32_t x, int active) {
+        __m128i n[4];
+        for (int j = 0; j < 4; ++j) n[j] = four::loadEveryOtherPixel(target + neighbors_.offset[j]);
+        queueFour(target, x, n, active);
+    }
+
     // The active targets of a group of four (bit m: target x + 2m) into the
     // batch; their fill is stored already.
     void queueFour(std::uint8_t* target, std::int32_t x, const __m128i (&n)[4], int active) {
@@ -193,14 +205,17 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
     setPassDirections(state, neighbors);
     const std::int32_t rowStep = axial ? 1 : 2;
     PassVisitor visitor(state, neighbors, axial);
-    const FillEightTargets fillEight = fillEightTargets();
+    const FillTargetGroups fillGroups = fillTargetGroups();
     std::int32_t firstColumn = startX;
     for (std::int32_t y = startY; y < endY; y += rowStep) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
         visitor.beginRow(y);
         std::int32_t x = firstColumn;
-        if (fillEight != nullptr)
-            for (; x + 14 < endX; x += 16) visitor.visitEight(fillEight, row + 4 * static_cast<std::ptrdiff_t>(x), x);
+        if (fillGroups != nullptr && x + 14 < endX) {
+            const std::int32_t groups = (endX - x + 1) / 16;  // the last target x + 16 * groups - 2 < endX
+            visitor.visitGroups(fillGroups, row + 4 * static_cast<std::ptrdiff_t>(x), x, groups);
+            x += 16 * groups;
+        }
         for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         if (axial) firstColumn = 3 - firstColumn;

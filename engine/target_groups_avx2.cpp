@@ -38,15 +38,19 @@ __m256i tag(__m256i pixel) {
 
 }  // namespace
 
-int fillEightTargetsAvx2(std::uint8_t* first, const std::int32_t (&offset)[4], std::int32_t threshold) {
-    __m256i n[4];
-    for (int j = 0; j < 4; ++j) n[j] = loadEveryOtherPixel(first + offset[j]);
-    const __m256i fill = tag(average(average(n[0], n[1]), average(n[2], n[3])));
-    // Pixel stores, as the four-target groups do: a wider store would cover
-    // the pixels between the targets, which the axial pass reads next.
-    four::storeEveryOtherPixel(first, _mm256_castsi256_si128(fill));
-    four::storeEveryOtherPixel(first + 32, _mm256_extracti128_si256(fill, 1));
-    return four::activeLanesOf<Avx2ActivityLanes>(n, threshold);
+void fillTargetGroupsAvx2(std::uint8_t* first, std::int32_t groups, const std::int32_t (&offset)[4],
+                          std::int32_t threshold, std::uint8_t* masks) {
+    for (std::int32_t g = 0; g < groups; ++g, first += 64) {
+        __m256i n[4];
+        for (int j = 0; j < 4; ++j) n[j] = loadEveryOtherPixel(first + offset[j]);
+        const __m256i fill = tag(average(average(n[0], n[1]), average(n[2], n[3])));
+        // Pixel stores, as the four-target groups do: a wider store would
+        // cover the pixels between the targets, which the axial pass reads
+        // next.
+        four::storeEveryOtherPixel(first, _mm256_castsi256_si128(fill));
+        four::storeEveryOtherPixel(first + 32, _mm256_extracti128_si256(fill, 1));
+        masks[g] = static_cast<std::uint8_t>(four::activeLanesOf<Avx2ActivityLanes>(n, threshold));
+    }
 }
 
 }  // namespace crest
