@@ -7,6 +7,22 @@
 
 #include <cstdint>
 
+// activeLanesOf's operations for a vector type whose intrinsics begin with
+// `prefix` (_mm_, _mm256_) and whose integer kind is `bits` (si128, si256).
+#define CREST_ACTIVITY_LANES(Name, Vector, prefix, bits)                                                  \
+    struct Name {                                                                                         \
+        using T = Vector;                                                                                 \
+        static T tags(T x) { return prefix##srli_epi32(x, 24); }                                          \
+        static T add(T x, T y) { return prefix##add_epi32(x, y); }                                        \
+        static T sub(T x, T y) { return prefix##sub_epi32(x, y); }                                        \
+        static T times4(T x) { return prefix##slli_epi32(x, 2); }                                         \
+        static T madd16(T x, T y) { return prefix##madd_epi16(x, y); }                                    \
+        static int atLeast(T x, std::int32_t threshold) {                                                 \
+            const T above = prefix##cmpgt_epi32(x, prefix##set1_epi32(threshold - 1));                    \
+            return prefix##movemask_ps(prefix##cast##bits##_ps(above));                                  \
+        }                                                                                                 \
+    }
+
 // Internal linkage: files compiled for wider sets include this too, and no
 // copy of theirs may stand in for another file's.
 namespace crest {
@@ -43,17 +59,23 @@ inline void storeEveryOtherPixel(std::uint8_t* first, __m128i v) {
 }
 
 // Bit k set when target k is active: 4 sum(t^2) - (sum t)^2 >= threshold,
-// as tagActivity. Tags are below 256 and sums below 1021, so the 16-bit
-// multiply-adds (high halves zero) give the exact 32-bit products.
-inline int activeLanes(const __m128i n[4], std::int32_t threshold) {
-    const __m128i t0 = _mm_srli_epi32(n[0], 24), t1 = _mm_srli_epi32(n[1], 24);
-    const __m128i t2 = _mm_srli_epi32(n[2], 24), t3 = _mm_srli_epi32(n[3], 24);
-    const __m128i sum = _mm_add_epi32(_mm_add_epi32(t0, t1), _mm_add_epi32(t2, t3));
-    const __m128i squares = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(t0, t0), _mm_madd_epi16(t1, t1)),
-                                          _mm_add_epi32(_mm_madd_epi16(t2, t2), _mm_madd_epi16(t3, t3)));
-    const __m128i activity = _mm_sub_epi32(_mm_slli_epi32(squares, 2), _mm_madd_epi16(sum, sum));
-    const __m128i active = _mm_cmpgt_epi32(activity, _mm_set1_epi32(threshold - 1));
-    return _mm_movemask_ps(_mm_castsi128_ps(active));
+// as tagActivity, for vectors of any width. Tags are below 256 and sums
+// below 1021, so the 16-bit multiply-adds (high halves zero) give the exact
+// 32-bit products. V supplies T, tags (each pixel's top byte), add, sub,
+// times4, madd16 and atLeast (the lane mask of x >= threshold).
+template <typename V>
+int activeLanesOf(const typename V::T (&n)[4], std::int32_t threshold) {
+    const typename V::T t0 = V::tags(n[0]), t1 = V::tags(n[1]), t2 = V::tags(n[2]), t3 = V::tags(n[3]);
+    const typename V::T sum = V::add(V::add(t0, t1), V::add(t2, t3));
+    const typename V::T squares =
+        V::add(V::add(V::madd16(t0, t0), V::madd16(t1, t1)), V::add(V::madd16(t2, t2), V::madd16(t3, t3)));
+    return V::atLeast(V::sub(V::times4(squares), V::madd16(sum, sum)), threshold);
+}
+
+CREST_ACTIVITY_LANES(Sse2ActivityLanes, __m128i, _mm_, si128);
+
+inline int activeLanes(const __m128i (&n)[4], std::int32_t threshold) {
+    return activeLanesOf<Sse2ActivityLanes>(n, threshold);
 }
 
 // averagePixels lane by lane.

@@ -1,11 +1,13 @@
 #include "engine/interpolate_pass.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include <optional>
 
 #include "engine/edge_estimate.h"
 #include "engine/flat_targets.h"
+#include "engine/target_groups.h"
 #include "engine/tagged_pixel.h"
 #include "engine/window_bands.h"
 
@@ -27,8 +29,17 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors) {
 
 namespace {
 
+// The eight-target groups' kernel where the processor has one, or none
+// (the pass then takes its targets four at a time).
+FillTargetGroups fillTargetGroups() {
+#if defined(CREST_SOLVE_AVX)
+    if (solveInstructionsInUse() >= SolveInstructions::avx2) return fillTargetGroupsAvx2;
+#endif
+    return nullptr;
+}
+
 // The targets of one pass, visited row by row. Flat targets are filled in
-// groups of four; active ones get their window from the pass's bands and
+// groups of eight (AVX2) or four; active ones get their window from the pass's bands and
 // are solved in batches across targets.
 class PassVisitor {
 public:
@@ -67,7 +78,47 @@ public:
         // Active targets get their estimate when the batch is solved; until
         // then they hold the fill, which nothing in the pass reads.
         four::storeEveryOtherPixel(target, four::smoothFillFour(n));
-        if (active == 0) return;
+        if (active != 0) queueFour(target, x, n, active);
+    }
+
+    // The targets x, x + 2, .., x + 16 * groups - 2 through fill: the same
+    // results as visitFour on each four. A chunk of groups is filled first;
+    // then the groups with active targets gather their neighbours again for
+    // the batch.
+    void visitGroups(FillTargetGroups fill, std::uint8_t* target, std::int32_t x, std::int32_t groups) {
+        constexpr std::int32_t kChunk = 64;
+        std::uint8_t masks[kChunk];
+        const std::int32_t threshold = canEstimate_ ? kActivityThreshold : INT32_MAX;
+        for (std::int32_t first = 0; first < groups; first += kChunk) {
+            const std::int32_t count = groups - first < kChunk ? groups - first : kChunk;
+            fill(target + 64 * static_cast<std::ptrdiff_t>(first), count, neighbors_.offset, threshold, masks);
+            for (std::int32_t g = 0; g < count; ++g) {
+                if (masks[g] == 0) continue;
+                std::uint8_t* const group = target + 64 * static_cast<std::ptrdiff_t>(first + g);
+                const std::int32_t column = x + 16 * (first + g);
+                if ((masks[g] & 15) != 0) queueGatheredFour(group, column, masks[g] & 15);
+                if ((masks[g] >> 4) != 0) queueGatheredFour(group + 32, column + 8, masks[g] >> 4);
+            }
+        }
+    }
+
+    // Solves, estimates and stores the queued targets.
+    void flush() {
+        if (batch_.count == 0) return;
+        solveFirst(batch_.count);
+        batch_.count = 0;
+    }
+
+private:
+    void queueGatheredFour(std::uint8_t* target, std::int32_t x, int active) {
+        __m128i n[4];
+        for (int j = 0; j < 4; ++j) n[j] = four::loadEveryOtherPixel(target + neighbors_.offset[j]);
+        queueFour(target, x, n, active);
+    }
+
+    // The active targets of a group of four (bit m: target x + 2m) into the
+    // batch; their fill is stored already.
+    void queueFour(std::uint8_t* target, std::int32_t x, const __m128i (&n)[4], int active) {
         prepareRow();
         const int k = batch_.count;
         if (!bands_->windowFour(x, &batch_.word[0][k], WindowBatch::kCapacity)) {
@@ -90,14 +141,6 @@ public:
         if (batch_.count >= WindowBatch::kSolveAt) solveFullBatch();
     }
 
-    // Solves, estimates and stores the queued targets.
-    void flush() {
-        if (batch_.count == 0) return;
-        solveFirst(batch_.count);
-        batch_.count = 0;
-    }
-
-private:
     // The first kSolveAt windows, whole vectors of lanes; the one to three
     // a group of four brought beyond them move to the front for the next
     // batch.
@@ -162,11 +205,17 @@ void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitc
     setPassDirections(state, neighbors);
     const std::int32_t rowStep = axial ? 1 : 2;
     PassVisitor visitor(state, neighbors, axial);
+    const FillTargetGroups fillGroups = fillTargetGroups();
     std::int32_t firstColumn = startX;
     for (std::int32_t y = startY; y < endY; y += rowStep) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;
         visitor.beginRow(y);
         std::int32_t x = firstColumn;
+        if (fillGroups != nullptr && x + 14 < endX) {
+            const std::int32_t groups = (endX - x + 1) / 16;  // the last target x + 16 * groups - 2 < endX
+            visitor.visitGroups(fillGroups, row + 4 * static_cast<std::ptrdiff_t>(x), x, groups);
+            x += 16 * groups;
+        }
         for (; x + 6 < endX; x += 8) visitor.visitFour(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         for (; x < endX; x += 2) visitor.visit(row + 4 * static_cast<std::ptrdiff_t>(x), x);
         if (axial) firstColumn = 3 - firstColumn;
