@@ -1,11 +1,11 @@
-#include "cli/file_access.h"
+#include "cli/app/file_access.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "cli/command_error.h"
+#include "cli/app/command_error.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

@@ -3,26 +3,23 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
-#include "cli/frame_stream.h"
-#include "cli/options.h"
+#include "cli/pipeline/frame_stream.h"
+#include "cli/app/options.h"
 
 namespace crest::cli {
 
-// Reads blue, green, red, unused pixels one frame at a time, into its own
-// bitmap or into bitmaps the caller provides.
-class RawFrameReader final : public FrameReader, public SequentialFrameReader {
+// Reads blue, green, red, unused pixels one frame at a time into bitmaps the
+// caller provides.
+class RawFrameReader final : public SequentialFrameReader {
 public:
     RawFrameReader(const std::string& path, FrameSize size);
     ~RawFrameReader() override;
 
-    // Throws when the stream ends inside a frame or holds no frame at all.
-    FrameBitmap* nextFrame() override;
-
     // Reads the next frame into a contiguous bitmap of frameSize(); false at
-    // the end of the input. Throws like nextFrame().
+    // the end of the input. Throws when the stream ends inside a frame or
+    // holds no frame at all.
     bool readFrame(FrameBitmap& frame) override;
 
     FrameSize frameSize() const override { return size_; }
@@ -31,7 +28,6 @@ private:
     std::string path_;
     std::FILE* stream_;
     FrameSize size_;
-    std::unique_ptr<FrameBitmap> frame_;
     std::int64_t framesRead_ = 0;
 };
 

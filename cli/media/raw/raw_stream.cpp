@@ -1,9 +1,9 @@
-#include "cli/raw_stream.h"
+#include "cli/media/raw/raw_stream.h"
 
 #include <cerrno>
 
-#include "cli/command_error.h"
-#include "cli/file_access.h"
+#include "cli/app/command_error.h"
+#include "cli/app/file_access.h"
 
 namespace crest::cli {
 
@@ -12,11 +12,6 @@ RawFrameReader::RawFrameReader(const std::string& path, FrameSize size)
 
 RawFrameReader::~RawFrameReader() {
     if (stream_ != stdin) std::fclose(stream_);
-}
-
-FrameBitmap* RawFrameReader::nextFrame() {
-    if (frame_ == nullptr) frame_ = std::make_unique<FrameBitmap>(size_.width, size_.height);
-    return readFrame(*frame_) ? frame_.get() : nullptr;
 }
 
 bool RawFrameReader::readFrame(FrameBitmap& frame) {

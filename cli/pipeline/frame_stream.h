@@ -3,18 +3,10 @@
 
 #include <cstdint>
 
-#include "cli/frame_bitmap.h"
-#include "cli/options.h"
+#include "cli/hosting/frame_bitmap.h"
+#include "cli/app/options.h"
 
 namespace crest::cli {
-
-class FrameReader {
-public:
-    virtual ~FrameReader() = default;
-    // Fills the reader's own bitmap with the next frame and returns it, or
-    // returns null at the end of the input. Throws CommandError.
-    virtual FrameBitmap* nextFrame() = 0;
-};
 
 // Frames of one size read in order into bitmaps the caller provides, as the
 // pipeline that enlarges with several instances needs them.

@@ -1,4 +1,4 @@
-#include "cli/still_images.h"
+#include "cli/media/picture/still_images.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,13 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "cli/file_access.h"
-#include "cli/filter_host.h"
-#include "cli/image_io.h"
-#include "cli/module_loader.h"
-#include "cli/path_kind.h"
-#include "cli/picture_formats.h"
-#include "cli/raw_stream.h"
+#include "cli/app/file_access.h"
+#include "cli/hosting/filter_host.h"
+#include "cli/media/picture/image_io.h"
+#include "cli/hosting/module_loader.h"
+#include "cli/app/path_kind.h"
+#include "cli/media/picture/picture_formats.h"
+#include "cli/media/raw/raw_stream.h"
 
 namespace crest::cli {
 

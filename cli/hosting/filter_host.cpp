@@ -1,8 +1,8 @@
-#include "cli/filter_host.h"
+#include "cli/hosting/filter_host.h"
 
 #include <new>
 
-#include "cli/command_error.h"
+#include "cli/app/command_error.h"
 
 namespace crest::cli {
 

@@ -1,6 +1,6 @@
 // The picture functions of a build without libvips: every picture is refused.
-#include "cli/command_error.h"
-#include "cli/image_io.h"
+#include "cli/app/command_error.h"
+#include "cli/media/picture/image_io.h"
 
 namespace crest::cli {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/frame_bitmap.h"
-#include "cli/module_loader.h"
+#include "cli/hosting/frame_bitmap.h"
+#include "cli/hosting/module_loader.h"
 #include "host/host_interface.h"
 
 namespace crest::cli {

@@ -8,22 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_error.h"
-#include "cli/file_access.h"
-#include "cli/filter_host.h"
-#include "cli/frame_files.h"
-#include "cli/frame_pipeline.h"
-#include "cli/image_io.h"
+#include "cli/app/command_error.h"
+#include "cli/app/file_access.h"
+#include "cli/hosting/filter_host.h"
+#include "cli/pipeline/frame_files.h"
+#include "cli/pipeline/frame_pipeline.h"
+#include "cli/media/picture/image_io.h"
 #if CRESTDOUBLER_WITH_VIDEO
-#include "cli/film_transcoder.h"
+#include "cli/media/film/film_transcoder.h"
 #endif
-#include "cli/module_loader.h"
-#include "cli/options.h"
-#include "cli/path_kind.h"
-#include "cli/progress_line.h"
-#include "cli/raw_stream.h"
-#include "cli/still_images.h"
-#include "cli/temporary_output.h"
+#include "cli/hosting/module_loader.h"
+#include "cli/app/options.h"
+#include "cli/app/path_kind.h"
+#include "cli/app/progress_line.h"
+#include "cli/media/raw/raw_stream.h"
+#include "cli/media/picture/still_images.h"
+#include "cli/app/temporary_output.h"
 
 #ifndef CRESTDOUBLER_VERSION
 #define CRESTDOUBLER_VERSION "unknown"

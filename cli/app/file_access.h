@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/temporary_output.h"
+#include "cli/app/temporary_output.h"
 
 namespace crest::cli {
 

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "cli/frame_stream.h"
-#include "cli/options.h"
+#include "cli/pipeline/frame_stream.h"
+#include "cli/app/options.h"
 
 namespace crest::cli {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/frame_bitmap.h"
-#include "cli/options.h"
+#include "cli/hosting/frame_bitmap.h"
+#include "cli/app/options.h"
 
 namespace crest::cli {
 

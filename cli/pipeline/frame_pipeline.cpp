@@ -1,4 +1,4 @@
-#include "cli/frame_pipeline.h"
+#include "cli/pipeline/frame_pipeline.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "cli/picture_formats.h"
+#include "cli/media/picture/picture_formats.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "cli/progress_line.h"
+#include "cli/app/progress_line.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "cli/options.h"
+#include "cli/app/options.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,9 @@
 #include <limits>
 #include <thread>
 
-#include "cli/command_error.h"
-#include "cli/path_kind.h"
-#include "cli/picture_formats.h"
+#include "cli/app/command_error.h"
+#include "cli/app/path_kind.h"
+#include "cli/media/picture/picture_formats.h"
 
 namespace crest::cli {
 

@@ -1,11 +1,11 @@
-#include "cli/path_kind.h"
+#include "cli/app/path_kind.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <string_view>
 
-#include "cli/picture_formats.h"
+#include "cli/media/picture/picture_formats.h"
 
 namespace crest::cli {
 

@@ -1,8 +1,8 @@
 // Enlarging pictures: one file into another, or many files into a folder.
 #pragma once
 
-#include "cli/command_error.h"
-#include "cli/options.h"
+#include "cli/app/command_error.h"
+#include "cli/app/options.h"
 
 namespace crest::cli {
 

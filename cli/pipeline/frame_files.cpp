@@ -1,11 +1,11 @@
-#include "cli/frame_files.h"
+#include "cli/pipeline/frame_files.h"
 
 #include <cstring>
 
-#include "cli/command_error.h"
-#include "cli/image_io.h"
-#include "cli/path_kind.h"
-#include "cli/raw_stream.h"
+#include "cli/app/command_error.h"
+#include "cli/media/picture/image_io.h"
+#include "cli/app/path_kind.h"
+#include "cli/media/raw/raw_stream.h"
 
 namespace crest::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/image_io.h"
+#include "cli/media/picture/image_io.h"
 
 #include <vips/vips.h>
 
@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "cli/command_error.h"
-#include "cli/file_access.h"
-#include "cli/path_kind.h"
-#include "cli/picture_formats.h"
+#include "cli/app/command_error.h"
+#include "cli/app/file_access.h"
+#include "cli/app/path_kind.h"
+#include "cli/media/picture/picture_formats.h"
 
 namespace crest::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/film_transcoder.h"
+#include "cli/media/film/film_transcoder.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,14 +21,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "cli/command_error.h"
-#include "cli/film_frame_index.h"
-#include "cli/filter_host.h"
-#include "cli/frame_pipeline.h"
-#include "cli/module_loader.h"
-#include "cli/path_kind.h"
-#include "cli/progress_line.h"
-#include "cli/temporary_output.h"
+#include "cli/app/command_error.h"
+#include "cli/media/film/film_frame_index.h"
+#include "cli/hosting/filter_host.h"
+#include "cli/pipeline/frame_pipeline.h"
+#include "cli/hosting/module_loader.h"
+#include "cli/app/path_kind.h"
+#include "cli/app/progress_line.h"
+#include "cli/app/temporary_output.h"
 
 namespace crest::cli {
 

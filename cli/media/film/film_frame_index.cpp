@@ -1,4 +1,4 @@
-#include "cli/film_frame_index.h"
+#include "cli/media/film/film_frame_index.h"
 
 #include <algorithm>
 #include <memory>
@@ -10,7 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "cli/command_error.h"
+#include "cli/app/command_error.h"
 
 namespace crest::cli {
 

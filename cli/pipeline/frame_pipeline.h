@@ -1,10 +1,9 @@
 // Enlarging a stream of frames with several filter instances side by side.
 #pragma once
 
-#include "cli/filter_host.h"
-#include "cli/frame_stream.h"
-#include "cli/progress_line.h"
-#include "cli/frame_stream.h"
+#include "cli/hosting/filter_host.h"
+#include "cli/pipeline/frame_stream.h"
+#include "cli/app/progress_line.h"
 
 namespace crest::cli {
 

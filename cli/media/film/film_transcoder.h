@@ -2,7 +2,7 @@
 // encoded into a new container with every other stream copied as it is.
 #pragma once
 
-#include "cli/options.h"
+#include "cli/app/options.h"
 
 namespace crest::cli {
 
