@@ -13,6 +13,7 @@
 
 #include "cli/app/file_access.h"
 #include "cli/hosting/filter_host.h"
+#include "cli/pipeline/picture_tiles.h"
 #include "cli/media/picture/image_io.h"
 #include "cli/hosting/module_loader.h"
 #include "cli/app/path_kind.h"
@@ -25,14 +26,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The filter instances a picture goes through: one for its colour, one for
-// its alpha plane, made when first needed and reused for the next picture.
+// The filter instances a picture goes through, made when first needed and
+// reused for the next picture; colour and alpha are cut into the same tiles.
 class PictureEnlarger {
 public:
-    explicit PictureEnlarger(const FilterModule& module) : module_(module) {}
+    PictureEnlarger(const FilterModule& module, int instances) : tiles_(module, instances) {}
 
-    void enlarge(StillImage& image, const std::string& input, const std::string& output, const Options& options,
-                 bool alphaBeside) {
+    void enlarge(StillImage& image, const std::string& input, const std::string& output, const Options& options) {
         if (options.keepTags && image.alpha != nullptr)
             throw CommandError("--keep-tags writes the luma tag as alpha, but " + input +
                                " has an alpha channel of its own");
@@ -45,51 +45,31 @@ public:
                          describePath(output, false).c_str(), input.c_str());
             image.alpha.reset();
         }
-
-        const FrameBitmap* alpha = nullptr;
-        std::exception_ptr alphaError;
-        std::thread alphaThread;
-        auto enlargeAlpha = [&] {
-            try {
-                alpha = &instance(alpha_).enlarge(*image.alpha, 1);
-            } catch (...) {
-                alphaError = std::current_exception();
-            }
-        };
-        if (image.alpha != nullptr && alphaBeside) alphaThread = std::thread(enlargeAlpha);
-        std::exception_ptr colourError;
-        const FrameBitmap* colour = nullptr;
-        try {
-            colour = &instance(colour_).enlarge(*image.colour, 1);
-        } catch (...) {
-            colourError = std::current_exception();
+        std::vector<FrameBitmap*> planes{image.colour.get()};
+        std::vector<FrameBitmap*> destinations{&colour_};
+        if (image.alpha != nullptr) {
+            planes.push_back(image.alpha.get());
+            destinations.push_back(&alpha_);
         }
-        if (alphaThread.joinable()) alphaThread.join();
-        if (colourError) std::rethrow_exception(colourError);
-        if (image.alpha != nullptr && !alphaBeside) enlargeAlpha();
-        if (alphaError) std::rethrow_exception(alphaError);
+        tiles_.enlarge(planes, destinations);
 
         if (rawOutput) {
             RawFrameWriter writer(output);
-            writer.writeFrame(*colour);
+            writer.writeFrame(colour_);
             writer.finish();
             return;
         }
         ImageSaveSettings settings;
         settings.quality = options.quality.value_or(settings.quality);
         settings.keepTags = options.keepTags;
-        writeStillImage(output, *colour, alpha, image.grey, image.metadata.get(), settings);
+        writeStillImage(output, colour_, image.alpha != nullptr ? &alpha_ : nullptr, image.grey, image.metadata.get(),
+                        settings);
     }
 
 private:
-    FilterInstance& instance(std::unique_ptr<FilterInstance>& slot) {
-        if (slot == nullptr) slot = std::make_unique<FilterInstance>(module_);
-        return *slot;
-    }
-
-    const FilterModule& module_;
-    std::unique_ptr<FilterInstance> colour_;
-    std::unique_ptr<FilterInstance> alpha_;
+    PictureTileEnlarger tiles_;
+    FrameBitmap colour_{0, 0};
+    FrameBitmap alpha_{0, 0};
 };
 
 bool sameFile(const std::string& first, const std::string& second) {
@@ -167,7 +147,7 @@ void enlargeImageFile(const Options& options) {
     // Reading first rejects a bad input before the module is touched.
     StillImage image = readStillImage(options.input);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    PictureEnlarger(module).enlarge(image, options.input, options.output, options, options.threads > 1);
+    PictureEnlarger(module, options.threads).enlarge(image, options.input, options.output, options);
 }
 
 ExitStatus enlargeImagesIntoFolder(const Options& options) {
@@ -194,13 +174,16 @@ ExitStatus enlargeImagesIntoFolder(const Options& options) {
     if (!work.empty()) {
         const FilterModule module(options.modulePath.value_or(defaultModulePath()));
         std::atomic<std::size_t> next = 0;
+        // Pictures side by side, and the instances left over cut each one in tiles.
+        const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(options.threads), work.size());
+        const int instancesEach = options.threads / static_cast<int>(threads);
         auto worker = [&] {
-            PictureEnlarger enlarger(module);
+            PictureEnlarger enlarger(module, instancesEach);
             for (std::size_t i; (i = next++) < work.size();) {
                 const std::string& input = work[i]->input;
                 try {
                     StillImage image = readStillImage(input);
-                    enlarger.enlarge(image, input, work[i]->output, options, false);
+                    enlarger.enlarge(image, input, work[i]->output, options);
                 } catch (const std::bad_alloc&) {
                     report("out of memory enlarging " + input);
                 } catch (const std::exception& failure) {
@@ -209,7 +192,6 @@ ExitStatus enlargeImagesIntoFolder(const Options& options) {
                 }
             }
         };
-        const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(options.threads), work.size());
         std::vector<std::thread> workers;
         for (std::size_t i = 1; i < threads; ++i) workers.emplace_back(worker);
         worker();

@@ -6,12 +6,12 @@
 
 namespace crest::cli {
 
-// INPUT is a picture; OUTPUT a picture or a raw stream. With --threads above
-// one the alpha plane is enlarged beside the colour. Throws CommandError.
+// INPUT is a picture; OUTPUT a picture or a raw stream. The picture is cut
+// into tiles for --threads instances. Throws CommandError.
 void enlargeImageFile(const Options& options);
 
 // -o OUTDIR IMAGE|FOLDER...: each picture into OUTDIR under its own name,
-// with --threads files side by side. A file that fails is reported on
+// with --threads files side by side, one instance each. A file that fails is reported on
 // stderr and the others go on; the status is failure if any failed.
 ExitStatus enlargeImagesIntoFolder(const Options& options);
 
