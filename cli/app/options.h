@@ -8,8 +8,9 @@
 
 namespace crest::cli {
 
-// Largest source frame accepted, checked before any pixel storage is made.
-// Its enlargement, 32768 x 16384, is within what the module can address.
+// Largest source frame the module takes at once, so the largest raw frame or
+// film frame, checked before any pixel storage is made; pictures beyond it
+// go in tiles. Its enlargement, 32768 x 16384, is within what the module can address.
 inline constexpr std::int32_t kMaxSourceWidth = 16384;
 inline constexpr std::int32_t kMaxSourceHeight = 8192;
 

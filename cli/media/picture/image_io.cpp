@@ -188,13 +188,11 @@ constexpr std::size_t kPngHeaderEnd = 8 + 12 + 13;  // signature and IHDR chunk
 
 // ---- decompression bombs
 
-// Deflate packs at most 1032 bytes into one.
-constexpr std::uint64_t kLargestDeflateRatio = 1032;
-
-// The fewest bytes a complete file of this header can have, or 0 when the
-// format gives no useful bound.
+// The fewest bytes a complete file of this header can have, by its format's
+// coding where it gives a useful bound, else by kDenseFileRatio beyond
+// limits.uncheckedPixels; 0 when nothing is asked.
 std::uint64_t leastFileBytes(Id format, const std::uint8_t* bytes, std::size_t size, std::uint64_t width,
-                             std::uint64_t height) {
+                             std::uint64_t height, std::uint64_t bands, const DecodeLimits& limits) {
     if (format == Id::png && size >= kPngHeaderEnd) {
         // Rows of the file's own depth and channels, each with a filter byte.
         static constexpr int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
@@ -202,7 +200,8 @@ std::uint64_t leastFileBytes(Id format, const std::uint8_t* bytes, std::size_t s
         const unsigned colourType = bytes[25];
         const std::uint64_t channels = colourType < 7 ? kChannels[colourType] : 1;
         const std::uint64_t rowBytes = 1 + (width * std::max<std::uint64_t>(channels, 1) * depth + 7) / 8;
-        return height * rowBytes / kLargestDeflateRatio;
+        // Deflate packs at most kDenseFileRatio bytes into one.
+        return height * rowBytes / kDenseFileRatio;
     }
     if (format == Id::jpeg) {
         // Every 8x8 block of luma has a Huffman-coded DC of at least one bit
@@ -210,7 +209,8 @@ std::uint64_t leastFileBytes(Id format, const std::uint8_t* bytes, std::size_t s
         // be held to the same bound).
         return ((width + 7) / 8) * ((height + 7) / 8) / 8;
     }
-    return 0;
+    if (width * height <= static_cast<std::uint64_t>(limits.uncheckedPixels)) return 0;
+    return width * height * bands / static_cast<std::uint64_t>(kDenseFileRatio);
 }
 
 // A file of the right signature that the codec cannot decode: cut short, or damaged.
@@ -358,14 +358,20 @@ StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const s
     const std::int64_t height = vips_image_get_height(header.image);
     const std::string dimensions = std::to_string(width) + "x" + std::to_string(height);
     if (width > limits.maxWidth || height > limits.maxHeight)
-        throw CommandError("input " + name + " is " + dimensions + " pixels, larger than the largest frame, " +
+        throw CommandError("input " + name + " is " + dimensions + " pixels, larger than the largest picture, " +
                            std::to_string(limits.maxWidth) + "x" + std::to_string(limits.maxHeight));
     // A few bytes announcing a huge picture are refused before its pixels exist.
-    const std::uint64_t least = leastFileBytes(format.id, bytes, size, static_cast<std::uint64_t>(width),
-                                               static_cast<std::uint64_t>(height));
-    if (size < least)
+    const std::uint64_t least =
+        leastFileBytes(format.id, bytes, size, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
+                       static_cast<std::uint64_t>(std::max(vips_image_get_bands(header.image), 1)), limits);
+    if (size < least && (format.id == Id::png || format.id == Id::jpeg))
         throw CommandError("input " + name + " is a truncated " + formatName + ": " + std::to_string(size) +
                            " bytes cannot hold a " + dimensions + " image");
+    if (size < least)
+        throw CommandError("input " + name + " is a " + dimensions + " " + formatName + " in " + std::to_string(size) +
+                           " bytes: a picture of over " + std::to_string(limits.uncheckedPixels) +
+                           " pixels is read from a file of at least a byte per " + std::to_string(kDenseFileRatio) +
+                           " bytes of its pixels");
 
     const int bands = vips_image_get_bands(header.image);
     const bool hasAlpha = vips_image_hasalpha(header.image) != 0;

@@ -27,14 +27,26 @@ struct StillImage {
     int pages = 1;       // frames or pages in the file, of which the first was read
 };
 
+// Most pixels a side of a picture may have; its enlargement's rows stay
+// within a 32-bit pitch.
+inline constexpr std::int32_t kMaxPictureSide = 1 << 20;
+// Deflate's densest packing, and a little above what the other codecs reach on
+// pictures that are not flat.
+inline constexpr std::int64_t kDenseFileRatio = 1032;
+
+// Bounds against decompression bombs, checked before any pixel storage is made.
 struct DecodeLimits {
-    std::int32_t maxWidth = kMaxSourceWidth;
-    std::int32_t maxHeight = kMaxSourceHeight;
+    std::int32_t maxWidth = kMaxPictureSide;
+    std::int32_t maxHeight = kMaxPictureSide;
+    // Beyond this many pixels, a file of a format without a bound of its own
+    // must hold a byte per kDenseFileRatio bytes of pixels.
+    std::int64_t uncheckedPixels = std::int64_t{kMaxSourceWidth} * kMaxSourceHeight;
 };
 
 // Reads and decodes the whole picture. Sizes beyond the limits, and headers
 // announcing far more pixels than the file can hold, are refused before any
-// pixel storage is made. Throws CommandError naming the file.
+// pixel storage is made (PNG and JPEG by what their coding can pack into the
+// file at any size). Throws CommandError naming the file.
 StillImage readStillImage(const std::string& path);
 // The same from bytes in memory; name is used in messages.
 StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const std::string& name,
