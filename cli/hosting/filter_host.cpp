@@ -79,7 +79,7 @@ FilterModule::~FilterModule() { deinitEntry_(&registration_, &hostFunctions_); }
 
 FilterInstance::FilterInstance(const FilterModule& module) : module_(module), descriptor_(module.descriptor()) {
     instanceMemory_ = ::operator new(descriptor_.instanceDataSize, kInstanceAlignment);
-    const FilterCallContext context = contextFor(nullptr);
+    const FilterCallContext context = contextFor(nullptr, &destination_);
     const std::int32_t result = descriptor_.initCallback(&context, &module_.hostFunctions());
     if (result != 0) {
         // A failed init leaves nothing for deinit to destroy.
@@ -91,51 +91,60 @@ FilterInstance::FilterInstance(const FilterModule& module) : module_(module), de
 
 FilterInstance::~FilterInstance() {
     endRun();
-    const FilterCallContext context = contextFor(nullptr);
+    const FilterCallContext context = contextFor(nullptr, &destination_);
     descriptor_.deinitCallback(&context, &module_.hostFunctions());
     ::operator delete(instanceMemory_, kInstanceAlignment);
 }
 
-FilterCallContext FilterInstance::contextFor(FrameBitmap* source) {
-    return FilterCallContext{nullptr, instanceMemory_, &destination_, source};
+FilterCallContext FilterInstance::contextFor(FrameBitmap* source, FrameBitmap* destination) {
+    return FilterCallContext{nullptr, instanceMemory_, destination, source};
 }
 
-void FilterInstance::startRun(std::int32_t width, std::int32_t height) {
+void FilterInstance::startRun(std::int32_t width, std::int32_t height, FrameBitmap& destination) {
     // The size callback doubles the destination and tells it through slot 4,
     // which makes the bitmap's storage fit.
-    destination_.width = width;
-    destination_.height = height;
-    const FilterCallContext context = contextFor(nullptr);
+    destination.width = width;
+    destination.height = height;
+    const FilterCallContext context = contextFor(nullptr, &destination);
     descriptor_.sizeCallback(&context, &module_.hostFunctions());
-    if (destination_.width != 2 * width || destination_.height != 2 * height || !destination_.storageMatchesSize())
+    if (destination.width != 2 * width || destination.height != 2 * height || !destination.storageMatchesSize())
         throw CommandError("module " + module_.path() + " sized a " + std::to_string(width) + "x" +
-                           std::to_string(height) + " frame's destination to " + std::to_string(destination_.width) +
-                           "x" + std::to_string(destination_.height) + " instead of twice its size");
+                           std::to_string(height) + " frame's destination to " + std::to_string(destination.width) +
+                           "x" + std::to_string(destination.height) + " instead of twice its size");
     if (descriptor_.startCallback != nullptr) descriptor_.startCallback(&context, &module_.hostFunctions());
     runStarted_ = true;
     runWidth_ = width;
     runHeight_ = height;
+    runDestination_ = &destination;
 }
 
 void FilterInstance::endRun() {
     if (!runStarted_) return;
     runStarted_ = false;
-    const FilterCallContext context = contextFor(nullptr);
+    const FilterCallContext context = contextFor(nullptr, &destination_);
     if (descriptor_.endCallback != nullptr) descriptor_.endCallback(&context, &module_.hostFunctions());
 }
 
-const FrameBitmap& FilterInstance::enlarge(FrameBitmap& source, std::int64_t frameNumber) {
-    if (!runStarted_ || source.width != runWidth_ || source.height != runHeight_) {
+void FilterInstance::run(FrameBitmap& source, FrameBitmap& destination, std::int64_t frameNumber) {
+    if (!runStarted_ || source.width != runWidth_ || source.height != runHeight_ || &destination != runDestination_) {
         endRun();
-        startRun(source.width, source.height);
+        startRun(source.width, source.height, destination);
     }
-    const FilterCallContext context = contextFor(&source);
+    const FilterCallContext context = contextFor(&source, &destination);
     const std::int32_t result = descriptor_.runCallback(&context, &module_.hostFunctions());
     if (result != 0)
         throw CommandError("module failed to enlarge frame " + std::to_string(frameNumber) + " (" +
                            std::to_string(source.width) + "x" + std::to_string(source.height) + ", result " +
                            std::to_string(result) + ")");
+}
+
+const FrameBitmap& FilterInstance::enlarge(FrameBitmap& source, std::int64_t frameNumber) {
+    run(source, destination_, frameNumber);
     return destination_;
+}
+
+void FilterInstance::enlargeInto(FrameBitmap& source, FrameBitmap& destination, std::int64_t frameNumber) {
+    run(source, destination, frameNumber);
 }
 
 }  // namespace crest::cli

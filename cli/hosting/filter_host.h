@@ -58,11 +58,15 @@ public:
     // Frames of the size of the previous one reuse the run already started,
     // so a stream allocates nothing after its first frame.
     const FrameBitmap& enlarge(FrameBitmap& source, std::int64_t frameNumber);
+    // The same into the caller's destination, which the module sizes when a
+    // run starts on it (a destination other than the last starts a new run).
+    void enlargeInto(FrameBitmap& source, FrameBitmap& destination, std::int64_t frameNumber);
 
 private:
-    void startRun(std::int32_t width, std::int32_t height);
+    void startRun(std::int32_t width, std::int32_t height, FrameBitmap& destination);
     void endRun();
-    FilterCallContext contextFor(FrameBitmap* source);
+    FilterCallContext contextFor(FrameBitmap* source, FrameBitmap* destination);
+    void run(FrameBitmap& source, FrameBitmap& destination, std::int64_t frameNumber);
 
     const FilterModule& module_;
     const FilterDescriptor& descriptor_;
@@ -70,6 +74,7 @@ private:
     FrameBitmap destination_{0, 0};
     bool runStarted_ = false;
     std::int32_t runWidth_ = 0;
+    const FrameBitmap* runDestination_ = nullptr;  // the one the run was sized on
     std::int32_t runHeight_ = 0;
 };
 

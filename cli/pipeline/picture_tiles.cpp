@@ -40,9 +40,8 @@ struct PictureTileEnlarger::Worker {
     std::unique_ptr<FilterInstance> instance;
     std::unique_ptr<FrameBitmap> tile;
 
-    // The source of a tile: the plane itself when the tile is all of it.
+    // A copy of the part of a plane a tile enlarges.
     FrameBitmap& sourceOf(FrameBitmap& plane, const SourceRect& region) {
-        if (region == SourceRect{0, 0, plane.width, plane.height}) return plane;
         if (tile == nullptr || tile->width != region.width || tile->height != region.height)
             tile = std::make_unique<FrameBitmap>(region.width, region.height);
         for (std::int32_t y = 0; y < region.height; ++y)
@@ -54,6 +53,8 @@ struct PictureTileEnlarger::Worker {
     void enlarge(const FilterModule& module, FrameBitmap& plane, FrameBitmap& destination, const FrameTile& part) {
         if (instance == nullptr) instance = std::make_unique<FilterInstance>(module);
         const SourceRect& region = part.enlarged;
+        // A tile that is the whole plane goes straight into the destination.
+        if (region == SourceRect{0, 0, plane.width, plane.height}) return instance->enlargeInto(plane, destination, 1);
         const FrameBitmap& enlarged = instance->enlarge(sourceOf(plane, region), 1);
         // Only the tile's own part: the halo's enlargement belongs to its neighbours.
         const std::int32_t left = 2 * (part.own.x - region.x);
@@ -82,12 +83,14 @@ void PictureTileEnlarger::enlarge(std::span<FrameBitmap* const> planes, std::spa
     if (planes.empty()) return;
     const std::int32_t width = planes[0]->width;
     const std::int32_t height = planes[0]->height;
-    for (FrameBitmap* destination : destinations) {
-        destination->width = 2 * width;
-        destination->height = 2 * height;
-        destination->notifySizeChanged();
-    }
     const std::vector<FrameTile> tiles = frameTiles(width, height, shape.width, shape.height);
+    // A tile that is the whole picture has the module size its destination.
+    if (tiles.size() > 1)
+        for (FrameBitmap* destination : destinations) {
+            destination->width = 2 * width;
+            destination->height = 2 * height;
+            destination->notifySizeChanged();
+        }
     // Jobs are tile by tile, each tile plane by plane.
     const std::size_t jobCount = tiles.size() * planes.size();
     constexpr std::size_t kNoFailure = std::numeric_limits<std::size_t>::max();
