@@ -17,6 +17,7 @@ public:
     PictureFrameWriter(std::string path, const Options& options) : path_(std::move(path)) {
         settings_.keepTags = options.keepTags;
         settings_.quality = options.quality.value_or(settings_.quality);
+        settings_.threads = options.threads;
         checkPictureOutput(path_);
     }
 

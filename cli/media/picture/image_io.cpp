@@ -18,6 +18,7 @@
 #include "cli/app/file_access.h"
 #include "cli/app/path_kind.h"
 #include "cli/media/picture/picture_formats.h"
+#include "cli/media/picture/png_stripes.h"
 
 namespace crest::cli {
 
@@ -538,7 +539,11 @@ void writeStillImage(const std::string& path, const FrameBitmap& colour, const F
     ReplacingOutputFile file(path);
     std::vector<std::uint8_t> samples = interleave(colour, alpha, greyOutput, tags);
     const int bands = (greyOutput ? 1 : 3) + (alpha != nullptr || tags ? 1 : 0);
-    ImageRef wrapped(vips_image_new_from_memory(samples.data(), samples.size(), colour.width, colour.height, bands,
+    // A PNG's image data is deflated here on several threads; libvips writes
+    // the rest of the file around its first row.
+    const bool ownImageData = format.id == Id::png;
+    const std::int32_t wrappedRows = ownImageData ? 1 : colour.height;
+    ImageRef wrapped(vips_image_new_from_memory(samples.data(), samples.size(), colour.width, wrappedRows, bands,
                                                 VIPS_FORMAT_UCHAR));
     if (wrapped.image == nullptr) throw CommandError("cannot write output " + path + ": " + libraryError());
     // Twice the pixels over the same printed size.
@@ -567,21 +572,31 @@ void writeStillImage(const std::string& path, const FrameBitmap& colour, const F
     if (save(format.id, output.image, encoded, settings) != 0)
         throw CommandError("cannot encode output " + path + " as " + std::string(format.name) + ": " +
                            libraryError());
-    const auto* data = static_cast<const char*>(encoded.data);
     auto put = [&](const char* bytes, std::size_t count) {
         if (std::fwrite(bytes, 1, count, file.stream()) != count)
             throw CommandError("cannot write output " + path + ": " + systemReason(errno));
     };
+    std::string head(static_cast<const char*>(encoded.data), encoded.size);
+    std::string imageData, tail;
+    if (ownImageData) {
+        try {
+            PngFraming framing = pngFraming(head, colour.height);
+            imageData = pngImageData(samples.data(), colour.width, colour.height, bands, settings.threads);
+            head = std::move(framing.before);
+            tail = std::move(framing.after);
+        } catch (const std::runtime_error& error) {
+            throw CommandError("cannot encode output " + path + " as PNG: " + error.what());
+        }
+    }
     const std::string noChunks;
     const std::string& chunks = metadata != nullptr && format.id == Id::png ? metadata->pngChunks() : noChunks;
-    std::size_t at = 0;
-    if (!chunks.empty() && encoded.size > kPngHeaderEnd) {
+    if (!chunks.empty() && head.size() > kPngHeaderEnd) {
         // The colour chunks go right after the header, before any palette or image data.
-        put(data, kPngHeaderEnd);
-        put(chunks.data(), chunks.size());
-        at = kPngHeaderEnd;
+        head.insert(kPngHeaderEnd, chunks);
     }
-    put(data + at, encoded.size - at);
+    put(head.data(), head.size());
+    put(imageData.data(), imageData.size());
+    put(tail.data(), tail.size());
     file.commit();
 }
 

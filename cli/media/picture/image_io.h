@@ -55,6 +55,7 @@ StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const s
 struct ImageSaveSettings {
     int quality = 92;       // the lossy formats
     bool keepTags = false;  // the luma tag as alpha
+    int threads = 1;        // PNG image data is deflated in stripes on these
 };
 
 // Encodes colour (and alpha when given and the format holds it) into a

@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 // reused for the next picture; colour and alpha are cut into the same tiles.
 class PictureEnlarger {
 public:
-    PictureEnlarger(const FilterModule& module, int instances) : tiles_(module, instances) {}
+    PictureEnlarger(const FilterModule& module, int instances) : tiles_(module, instances), instances_(instances) {}
 
     void enlarge(StillImage& image, const std::string& input, const std::string& output, const Options& options) {
         if (options.keepTags && image.alpha != nullptr)
@@ -62,12 +62,14 @@ public:
         ImageSaveSettings settings;
         settings.quality = options.quality.value_or(settings.quality);
         settings.keepTags = options.keepTags;
+        settings.threads = instances_;
         writeStillImage(output, colour_, image.alpha != nullptr ? &alpha_ : nullptr, image.grey, image.metadata.get(),
                         settings);
     }
 
 private:
     PictureTileEnlarger tiles_;
+    int instances_;
     FrameBitmap colour_{0, 0};
     FrameBitmap alpha_{0, 0};
 };
