@@ -1,4 +1,4 @@
-// Pictures in files, in the formats of cli/picture_formats.h, through libvips:
+// Pictures in files, in the formats of cli/media/picture/picture_formats.h, through libvips:
 // as the frames the module takes, with their alpha and metadata kept aside.
 //
 // A build without libvips has these functions too; they refuse every picture.
