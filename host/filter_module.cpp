@@ -7,10 +7,6 @@ namespace {
 crest::FilterHandle filterHandle = nullptr;
 }  // namespace
 
-namespace crest {
-FilterHandle registeredFilterHandle() { return filterHandle; }
-}  // namespace crest
-
 extern "C" {
 
 std::int32_t FILTER_CDECL CinderpaneFilterModuleCheckVersion() { return crest::kHostInterfaceVersion; }

@@ -26,8 +26,3 @@ FILTER_EXPORT std::int32_t FILTER_CDECL CinderpaneFilterModuleInit2(void* module
 // Gives the kept handle back through the host's remove operation, once.
 FILTER_EXPORT void FILTER_CDECL CinderpaneFilterModuleDeinit(void* module, const crest::HostFilterFunctions* functions);
 }
-
-namespace crest {
-// The handle the host returned from the add operation; null when none is held.
-FilterHandle registeredFilterHandle();
-}  // namespace crest

@@ -24,7 +24,7 @@ CRESTDOUBLER=$(find_crestdoubler)
 OUTDIR=$(realpath -m -- "${PATHS[0]}")
 
 # The pictures, in a fixed order: folders give their own pictures (not
-# subfolders or hidden files), by the extensions of cli/picture_formats.cpp,
+# subfolders or hidden files), by the extensions of cli/media/picture/picture_formats.cpp,
 # as crestdoubler -o takes them.
 pictures=()
 for input in "${PATHS[@]:1}"; do

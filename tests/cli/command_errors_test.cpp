@@ -40,8 +40,8 @@ void corruptPng(const fs::path& folder) {
     writeFile(folder / "in.png", bytes);
 }
 void hugePng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(100000, 100000)); }
-void widePng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(16385, 1)); }
-void tallPng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(1, 8193)); }
+void widePng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(1048577, 1)); }
+void tallPng(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(1, 1048577)); }
 // Within the size limits, but a few bytes cannot hold 512 MB of pixels.
 void largestPngInAFewBytes(const fs::path& folder) { writeFile(folder / "in.png", pngWithHeaderSize(16384, 8192)); }
 
@@ -71,12 +71,6 @@ void corruptPicture(const fs::path& folder) {
     const std::size_t from = From == 0 ? bytes.size() / 3 : From;
     for (std::size_t i = from; i < from + 40; ++i) bytes[i] = static_cast<char>(i * 37);
     writeFile(picturePath<Extension>(folder), bytes);
-}
-// A black picture of the given size: few bytes for many pixels.
-template <const char* Extension, int Width, int Height>
-void blackPicture(const fs::path& folder) {
-    writePicture(picturePath<Extension>(folder).string(),
-                 Samples{Width, Height, 3, 8, std::vector<std::uint16_t>(std::size_t{3} * Width * Height)});
 }
 // A small JPEG whose frame header claims 16000x8000 pixels.
 void jpegInAFewBytes(const fs::path& folder) {
@@ -117,20 +111,17 @@ const std::vector<ErrorCase>& errorCases() {
         {"PngWithoutEnd", pngWithoutEnd, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "truncated"}},
         {"CorruptPng", corruptPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "corrupt"}},
         {"EnormousPngHeader", hugePng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "100000x100000"}},
-        {"TooWidePng", widePng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "16385x1", "16384x8192"}},
+        {"TooWidePng", widePng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "1048577x1", "1048576x1048576"}},
         {"LargestPngInAFewBytes", largestPngInAFewBytes, {"@/in.png", "@/out.png"}, kFailure,
          {"@/in.png", "truncated", "16384x8192"}},
-        {"TooTallPng", tallPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "1x8193"}},
+        {"TooTallPng", tallPng, {"@/in.png", "@/out.png"}, kFailure, {"@/in.png", "1x1048577"}},
         {"TruncatedJpeg", truncatedPicture<kJpg>, {"@/in.jpg", "@/out.jpg"}, kFailure, {"@/in.jpg", "truncated JPEG"}},
         {"CorruptJpeg", corruptPicture<kJpg, 0>, {"@/in.jpg", "@/out.jpg"}, kFailure, {"@/in.jpg", "corrupt JPEG"}},
-        {"TooWideJpeg", blackPicture<kJpg, 16400, 8>, {"@/in.jpg", "@/out.png"}, kFailure, {"@/in.jpg", "16400x8", "16384x8192"}},
         {"JpegInAFewBytes", jpegInAFewBytes, {"@/in.jpg", "@/out.png"}, kFailure, {"@/in.jpg", "truncated", "16000x8000"}},
         {"TruncatedWebp", truncatedPicture<kWebp>, {"@/in.webp", "@/out.webp"}, kFailure, {"@/in.webp", "truncated WebP"}},
         {"CorruptWebp", corruptPicture<kWebp, 12>, {"@/in.webp", "@/out.webp"}, kFailure, {"@/in.webp", "corrupt WebP"}},
-        {"TooTallWebp", blackPicture<kWebp, 16, 8200>, {"@/in.webp", "@/out.png"}, kFailure, {"@/in.webp", "16x8200"}},
         {"TruncatedTiff", truncatedPicture<kTif>, {"@/in.tif", "@/out.tif"}, kFailure, {"@/in.tif", "TIFF"}},
         {"CorruptTiff", corruptPicture<kTif, 4>, {"@/in.tif", "@/out.tif"}, kFailure, {"@/in.tif", "corrupt TIFF"}},
-        {"TooTallTiff", blackPicture<kTif, 8, 8200>, {"@/in.tif", "@/out.tif"}, kFailure, {"@/in.tif", "8x8200"}},
         {"TruncatedJxl", truncatedPicture<kJxl>, {"@/in.jxl", "@/out.jxl"}, kFailure, {"@/in.jxl", "JPEG XL"}},
         {"CorruptJxl", corruptPicture<kJxl, 0>, {"@/in.jxl", "@/out.jxl"}, kFailure, {"@/in.jxl", "corrupt JPEG XL"}},
         {"TruncatedAvif", truncatedPicture<kAvif>, {"@/in.avif", "@/out.avif"}, kFailure, {"@/in.avif", "truncated AVIF"}},

@@ -102,6 +102,30 @@ TEST_F(CommandTest, FolderOfPicturesGoesOnPastAFailingFile) {
     }
 }
 
+// Pictures cut in tiles for several instances, alpha included, are written
+// as one instance writes them whole; a picture wider than a frame goes in columns.
+TEST_F(CommandTest, PicturesInTilesEqualOneInstance) {
+    struct Case {
+        const char* name;
+        Samples samples;
+        const char* threads;
+    };
+    const Case cases[] = {{"rgba.png", makeSamples(301, 263, 4, 8, 6), "3"},
+                          {"grey-alpha.webp", makeSamples(97, 300, 2, 8, 7), "2"},
+                          {"wide.jpg", makeSamples(16500, 12, 3, 8, 8), "1"}};
+    for (const Case& c : cases) {
+        writePicture(path(c.name).string(), c.samples);
+        const std::string extension = fs::path(c.name).extension().string();
+        const CommandResult tiled = runCrestdoubler({"--threads", c.threads, path(c.name), path("tiled" + extension)});
+        ASSERT_EQ(tiled.exitCode, 0) << c.name << ": " << tiled.err;
+        const Samples out = readPicture(path("tiled" + extension));
+        EXPECT_EQ(out.width, 2 * c.samples.width) << c.name;
+        if (c.samples.width > 16384) continue;  // no whole run to compare with
+        ASSERT_EQ(runCrestdoubler({"--threads", "1", path(c.name), path("whole" + extension)}).exitCode, 0) << c.name;
+        EXPECT_EQ(readFile(path("tiled" + extension)), readFile(path("whole" + extension))) << c.name;
+    }
+}
+
 struct Signal {
     int number;
     const char* name;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <new>
 
-#include "cli/command_error.h"
-#include "cli/image_io.h"
+#include "cli/app/command_error.h"
+#include "cli/media/picture/image_io.h"
 
 // Smaller than the command's limits, so that each input decodes quickly.
 static const crest::cli::DecodeLimits kLimits{1024, 1024};

@@ -1,6 +1,6 @@
 #include "tests/host/fake_host.h"
 
-#include "cli/frame_bitmap.h"
+#include "cli/hosting/frame_bitmap.h"
 #include "tests/support/frame_helpers.h"
 
 namespace crest::testing {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/frame_bitmap.h"
+#include "cli/hosting/frame_bitmap.h"
 #include "host/host_interface.h"
 #include "tests/support/picture_generator.h"
 

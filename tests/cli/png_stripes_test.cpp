@@ -1,0 +1,79 @@
+// PNG image data deflated in stripes: the pixels come back, whatever the stripes and threads.
+#include <gtest/gtest.h>
+#include <vips/vips.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/media/picture/png_stripes.h"
+#include "tests/support/picture_generator.h"
+
+namespace crest::cli {
+namespace {
+
+std::string savedByLibrary(std::vector<std::uint8_t>& samples, std::int32_t width, std::int32_t height, int bands) {
+    VipsImage* image = vips_image_new_from_memory(samples.data(), samples.size(), width, height, bands, VIPS_FORMAT_UCHAR);
+    void* data = nullptr;
+    std::size_t size = 0;
+    EXPECT_EQ(vips_pngsave_buffer(image, &data, &size, nullptr), 0) << vips_error_buffer();
+    g_object_unref(image);
+    std::string png(static_cast<const char*>(data), size);
+    g_free(data);
+    return png;
+}
+
+std::vector<std::uint8_t> decoded(const std::string& png) {
+    VipsImage* image = vips_image_new_from_buffer(png.data(), png.size(), "[fail_on=warning]", nullptr);
+    EXPECT_NE(image, nullptr) << vips_error_buffer();
+    if (image == nullptr) return {};
+    std::size_t size = 0;
+    void* pixels = vips_image_write_to_memory(image, &size);
+    std::vector<std::uint8_t> out(static_cast<std::uint8_t*>(pixels), static_cast<std::uint8_t*>(pixels) + size);
+    g_free(pixels);
+    g_object_unref(image);
+    return out;
+}
+
+// The zlib stream of the IDAT chunks, inflated with its checksum checked.
+int inflateImageData(const std::string& png, std::size_t filteredBytes) {
+    std::string stream;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const auto* b = reinterpret_cast<const unsigned char*>(png.data() + at);
+        const std::size_t length = (std::size_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+        if (png.compare(at + 4, 4, "IDAT") == 0) stream.append(png, at + 8, length);
+        at += length + 12;
+    }
+    std::vector<Bytef> filtered(filteredBytes);
+    uLongf size = filtered.size();
+    const int status = uncompress(filtered.data(), &size, reinterpret_cast<const Bytef*>(stream.data()), stream.size());
+    return status == Z_OK && size == filteredBytes ? Z_OK : status;
+}
+
+TEST(PngStripes, DecodeToTheSamplesWithTheSameBytesOnAnyThreadCount) {
+    ASSERT_EQ(VIPS_INIT("png_stripes_test"), 0);
+    struct Case {
+        std::int32_t width, height;
+        int bands;
+        std::size_t stripeBytes;
+    };
+    const Case cases[] = {{1, 1, 1, 1},     {7, 5, 2, 1},      {64, 33, 3, 100},
+                          {64, 33, 4, 1000}, {130, 70, 3, kPngStripeBytes}, {301, 263, 4, 4096}};
+    for (const Case& c : cases) {
+        const auto picture = pictures::makePicture(pictures::Content::natural, c.width, c.height, c.width);
+        std::vector<std::uint8_t> samples;
+        for (const std::uint32_t pixel : picture.pixels)
+            for (int band = 0; band < c.bands; ++band) samples.push_back(static_cast<std::uint8_t>(pixel >> (8 * band)));
+        const PngFraming framing = pngFraming(savedByLibrary(samples, c.width, c.height, c.bands), c.height);
+        const std::string imageData = pngImageData(samples.data(), c.width, c.height, c.bands, 1, c.stripeBytes);
+        EXPECT_EQ(pngImageData(samples.data(), c.width, c.height, c.bands, 3, c.stripeBytes), imageData)
+            << c.width << "x" << c.height;
+        const std::string oneThread = framing.before + imageData + framing.after;
+        EXPECT_EQ(decoded(oneThread), samples) << c.width << "x" << c.height << "x" << c.bands;
+        EXPECT_EQ(inflateImageData(oneThread, static_cast<std::size_t>(c.height) * (c.width * c.bands + 1)), Z_OK)
+            << c.width << "x" << c.height;
+    }
+}
+
+}  // namespace
+}  // namespace crest::cli
