@@ -118,6 +118,11 @@ void startLibrary() {
         vips_operation_block_set("VipsForeignSaveJxl", FALSE);
         // Every picture is read and written once: nothing to cache.
         vips_cache_set_max(0);
+        // One worker per libvips pipeline: with more, a decoder's failure in
+        // one worker is now and then lost and a damaged file (a PNG with a
+        // bad chunk checksum) reads as whole. The command runs its own
+        // threads: module instances, tiles and PNG stripes.
+        vips_concurrency_set(1);
         // The codecs' warnings about well-formed files (a known sRGB profile,
         // an unusual chunk) are not the user's concern; errors still fail.
         g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE |
