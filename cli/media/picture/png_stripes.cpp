@@ -70,24 +70,21 @@ void filterRow(const std::uint8_t* row, const std::uint8_t* previous, std::size_
     keep(4);
 }
 
-struct Stripe {
-    std::int32_t firstRow = 0;
-    std::int32_t rows = 0;
-    std::string deflated;
-    uLong adler = 1;
-    std::size_t length = 0;  // filtered bytes
-};
+}  // namespace
 
-void deflateStripe(Stripe& stripe, const std::uint8_t* samples, std::size_t rowBytes, int bands, bool last) {
-    std::vector<std::uint8_t> filtered((rowBytes + 1) * static_cast<std::size_t>(stripe.rows));
+PngStripe deflatePngStripe(const std::uint8_t* rows, const std::uint8_t* rowAbove, std::int32_t rowCount,
+                           std::size_t rowBytes, int bands, bool last) {
+    std::vector<std::uint8_t> filtered((rowBytes + 1) * static_cast<std::size_t>(rowCount));
     std::vector<std::uint8_t> trial(rowBytes);
-    for (std::int32_t r = 0; r < stripe.rows; ++r) {
-        const std::int32_t y = stripe.firstRow + r;
-        filterRow(samples + rowBytes * static_cast<std::size_t>(y), y > 0 ? samples + rowBytes * (y - 1) : nullptr,
-                  rowBytes, bands, trial, filtered.data() + (rowBytes + 1) * static_cast<std::size_t>(r));
+    for (std::int32_t r = 0; r < rowCount; ++r) {
+        const std::uint8_t* row = rows + rowBytes * static_cast<std::size_t>(r);
+        filterRow(row, r > 0 ? row - rowBytes : rowAbove, rowBytes, bands, trial,
+                  filtered.data() + (rowBytes + 1) * static_cast<std::size_t>(r));
     }
+    PngStripe stripe;
     stripe.length = filtered.size();
-    stripe.adler = adler32(adler32(0, nullptr, 0), filtered.data(), static_cast<uInt>(filtered.size()));
+    stripe.adler = static_cast<std::uint32_t>(
+        adler32(adler32(0, nullptr, 0), filtered.data(), static_cast<uInt>(filtered.size())));
     z_stream stream{};
     // Raw deflate: the zlib header and checksum are written around the joined stripes.
     if (deflateInit2(&stream, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
@@ -103,7 +100,10 @@ void deflateStripe(Stripe& stripe, const std::uint8_t* samples, std::size_t rowB
     stripe.deflated.shrink_to_fit();
     deflateEnd(&stream);
     if (!done) throw std::runtime_error("zlib could not deflate a stripe");
+    return stripe;
 }
+
+namespace {
 
 std::uint32_t bigEndian32(const char* bytes) {
     const auto* b = reinterpret_cast<const unsigned char*>(bytes);
@@ -125,47 +125,55 @@ void appendChunk(std::string& out, const char* type, const char* data, std::size
 
 }  // namespace
 
+std::int32_t pngStripeRows(std::size_t rowBytes, std::size_t stripeBytes) {
+    return static_cast<std::int32_t>(std::max<std::size_t>(1, stripeBytes / (rowBytes + 1)));
+}
+
+std::string PngImageDataJoiner::chunkOf(PngStripe& stripe, bool last) {
+    std::string& data = stripe.deflated;
+    // The zlib header of level 3 ("fast" in its level field).
+    if (first_) data.insert(0, "\x78\x5e", 2);
+    first_ = false;
+    adler_ = static_cast<std::uint32_t>(adler32_combine(adler_, stripe.adler, static_cast<z_off_t>(stripe.length)));
+    if (last) appendBigEndian32(data, adler_);
+    std::string chunk;
+    chunk.reserve(data.size() + 12);
+    appendChunk(chunk, "IDAT", data.data(), data.size());
+    return chunk;
+}
+
 std::string pngImageData(const std::uint8_t* samples, std::int32_t width, std::int32_t height, int bands, int threads,
                          std::size_t stripeBytes) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(bands);
-    const auto rowsEach = static_cast<std::int32_t>(std::max<std::size_t>(1, stripeBytes / (rowBytes + 1)));
-    std::vector<Stripe> stripes;
-    for (std::int32_t y = 0; y < height; y += rowsEach) stripes.push_back({y, std::min(rowsEach, height - y), {}, 1, 0});
+    const std::int32_t rowsEach = pngStripeRows(rowBytes, stripeBytes);
+    const std::size_t count = static_cast<std::size_t>((height + rowsEach - 1) / rowsEach);
+    std::vector<PngStripe> stripes(count);
     std::atomic<std::size_t> next = 0;
     std::atomic<bool> failed = false;
     auto work = [&] {
-        for (std::size_t i; (i = next++) < stripes.size();) {
+        for (std::size_t i; (i = next++) < count;) {
+            const std::int32_t y = static_cast<std::int32_t>(i) * rowsEach;
+            const std::uint8_t* rows = samples + rowBytes * static_cast<std::size_t>(y);
             try {
-                deflateStripe(stripes[i], samples, rowBytes, bands, i + 1 == stripes.size());
+                stripes[i] = deflatePngStripe(rows, y > 0 ? rows - rowBytes : nullptr, std::min(rowsEach, height - y),
+                                              rowBytes, bands, i + 1 == count);
             } catch (...) {
                 failed = true;
             }
         }
     };
     std::vector<std::thread> helpers;
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), stripes.size());
-    for (std::size_t i = 1; i < count; ++i) helpers.emplace_back(work);
+    const std::size_t threadCount = std::min<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), count);
+    for (std::size_t i = 1; i < threadCount; ++i) helpers.emplace_back(work);
     work();
     for (std::thread& helper : helpers) helper.join();
     if (failed) throw std::runtime_error("zlib could not deflate the image data");
 
-    // One IDAT a stripe: the first opens with the zlib header of level 3
-    // ("fast" in its level field), the last closes with the checksum of all
-    // the filtered bytes.
-    uLong adler = adler32(0, nullptr, 0);
-    std::size_t total = 0;
-    for (const Stripe& stripe : stripes) {
-        adler = adler32_combine(adler, stripe.adler, static_cast<z_off_t>(stripe.length));
-        total += stripe.deflated.size() + 12;
-    }
+    PngImageDataJoiner joiner;
     std::string chunks;
-    chunks.reserve(total + 6);
-    for (std::size_t i = 0; i < stripes.size(); ++i) {
-        std::string& data = stripes[i].deflated;
-        if (i == 0) data.insert(0, "\x78\x5e", 2);
-        if (i + 1 == stripes.size()) appendBigEndian32(data, static_cast<std::uint32_t>(adler));
-        appendChunk(chunks, "IDAT", data.data(), data.size());
-        std::string().swap(data);
+    for (std::size_t i = 0; i < count; ++i) {
+        chunks += joiner.chunkOf(stripes[i], i + 1 == count);
+        std::string().swap(stripes[i].deflated);
     }
     return chunks;
 }
