@@ -11,7 +11,6 @@
 #include "cli/app/command_error.h"
 #include "cli/app/file_access.h"
 #include "cli/hosting/filter_host.h"
-#include "cli/pipeline/frame_files.h"
 #include "cli/pipeline/frame_pipeline.h"
 #include "cli/media/picture/image_io.h"
 #if CRESTDOUBLER_WITH_VIDEO
@@ -43,14 +42,12 @@ void checkDistinctFiles(const Options& options) {
 // A raw stream: several instances side by side, progress on a terminal.
 void enlargeRawStream(const Options& options) {
     RawFrameReader reader(options.input, *options.rawSize);
-    const std::unique_ptr<FrameWriter> writer = openFrameWriter(options);
+    RawFrameWriter writer(options.output);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    // A picture holds one frame: more instances would only enlarge frames it refuses.
-    const int threads = kindOfPath(options.output) == PathKind::image ? 1 : options.threads;
     ProgressLine progress(stderrIsTerminal());
     try {
-        enlargeStream(reader, *writer, module, threads, progress);
-        writer->finish();
+        enlargeStream(reader, writer, module, options.threads, progress);
+        writer.finish();
     } catch (...) {
         progress.finish(false);
         throw;
@@ -91,10 +88,12 @@ ExitStatus enlargeFrames(const Options& options) {
         throw CommandError("cannot handle " + options.input + ": video files are not supported by this build");
 #endif
     }
-    if (kindOfPath(options.input) == PathKind::raw)
-        enlargeRawStream(options);
-    else
+    if (kindOfPath(options.input) != PathKind::raw)
         enlargeImageFile(options);
+    else if (kindOfPath(options.output) == PathKind::image)
+        enlargeRawFrameIntoPicture(options);
+    else
+        enlargeRawStream(options);
     return ExitStatus::success;
 }
 

@@ -22,17 +22,18 @@ TEST_F(CommandTest, PicturesBeyondTheUncheckedSizeNeedFilesOfTheirSize) {
         const std::string flatBytes = readFile(path(flat));
         const std::string bytes = readFile(path(name));
         ASSERT_LT(flatBytes.size(), 3 * kFlatSide * kFlatSide / cli::kDenseFileRatio) << name;
+        auto open = [](const std::string& bytes, const std::string& name, const cli::DecodeLimits& bounds) {
+            return cli::PictureReader(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), name, bounds);
+        };
         try {
-            cli::decodeStillImage(reinterpret_cast<const std::uint8_t*>(flatBytes.data()), flatBytes.size(), flat, limits);
+            open(flatBytes, flat, limits);
             ADD_FAILURE() << flat << " was read";
         } catch (const cli::CommandError& error) {
             EXPECT_NE(std::string(error.what()).find("1024x1024"), std::string::npos) << error.what();
         }
         // A picture of some detail passes the bound, and so does the flat one within the unchecked size.
-        EXPECT_EQ(cli::decodeStillImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), name, limits)
-                      .colour->width, 256) << name;
-        EXPECT_EQ(cli::decodeStillImage(reinterpret_cast<const std::uint8_t*>(flatBytes.data()), flatBytes.size(), flat)
-                      .colour->width, kFlatSide) << name;
+        EXPECT_EQ(open(bytes, name, limits).width(), 256) << name;
+        EXPECT_EQ(open(flatBytes, flat, {}).width(), kFlatSide) << name;
     }
 }
 

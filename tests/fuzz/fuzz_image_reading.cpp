@@ -4,7 +4,9 @@
 // allocation beyond the limits) is a finding.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "cli/app/command_error.h"
 #include "cli/media/picture/image_io.h"
@@ -16,7 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Shut down at exit, so that the leak checker sees the library's memory returned.
     static const crest::cli::ImageLibraryScope library;
     try {
-        crest::cli::decodeStillImage(data, size, "fuzz input", kLimits);
+        crest::cli::PictureReader reader(std::vector<std::uint8_t>(data, data + size), "fuzz input", kLimits);
+        // Every row, a few at a time, as the enlargement reads them.
+        crest::FrameBitmap colour(reader.width(), 3);
+        crest::FrameBitmap alpha(reader.width(), 3);
+        crest::FrameBitmap* planes[] = {&colour, &alpha};
+        for (std::int32_t y = 0; y < reader.height(); y += 3)
+            reader.readRows(planes, 0, std::min(3, reader.height() - y));
     } catch (const crest::cli::CommandError&) {
     }
     return 0;

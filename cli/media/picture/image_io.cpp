@@ -3,6 +3,10 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -342,13 +346,41 @@ ImageLibraryScope::~ImageLibraryScope() {
 
 // ---- reading
 
-StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const std::string& name,
-                            const DecodeLimits& limits) {
+struct PictureReader::Decoder {
+    std::vector<std::uint8_t> bytes;  // the loader reads them where they are
+    std::string name;
+    ImageRef header;
+    ImageRef pixels;
+    VipsRegion* region = nullptr;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    int bands = 0;
+    bool grey = false;
+    bool hasAlpha = false;
+    bool keepAlpha = false;
+    int pages = 1;
+    std::string formatName;
+    std::shared_ptr<const ImageMetadata> metadata;
+    std::int32_t nextRow = 0;
+
+    ~Decoder() {
+        if (region != nullptr) g_object_unref(region);
+    }
+};
+
+PictureReader::PictureReader(std::vector<std::uint8_t> fileBytes, std::string name, const DecodeLimits& limits)
+    : decoder_(std::make_unique<Decoder>()) {
     startLibrary();
+    Decoder& d = *decoder_;
+    d.bytes = std::move(fileBytes);
+    d.name = std::move(name);
+    const std::uint8_t* bytes = d.bytes.data();
+    const std::size_t size = d.bytes.size();
+    const std::string& name_ = d.name;
     const PictureFormat* const found = formatOfBytes(bytes, size);
-    if (found == nullptr) throw CommandError("input " + name + " is not a " + formatNames() + " picture");
+    if (found == nullptr) throw CommandError("input " + name_ + " is not a " + formatNames() + " picture");
     const PictureFormat& format = *found;
-    if (!libraryHas(format, "load")) throw missingCodec("input " + name, format, "load");
+    if (!libraryHas(format, "load")) throw missingCodec("input " + name_, format, "load");
     const std::string formatName(format.name);
     const PngChunks pngChunks = format.id == Id::png ? scanPngChunks(bytes, size) : PngChunks{};
 
@@ -356,76 +388,55 @@ StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const s
     const bool endsEarly = (format.id == Id::png && !pngChunks.complete) ||
                            (format.id == Id::webp && size - 8 < littleEndian32(bytes + 4)) ||
                            ((format.id == Id::heic || format.id == Id::avif) && heifBoxesEndEarly(bytes, size));
-    if (endsEarly) throw CommandError("input " + name + " is a truncated " + formatName + ": it ends early");
+    if (endsEarly) throw CommandError("input " + name_ + " is a truncated " + formatName + ": it ends early");
 
-    ImageRef header(loadHeader(format, bytes, size));
-    if (header.image == nullptr) throw damagedInput(name, formatName);
-    const std::int64_t width = vips_image_get_width(header.image);
-    const std::int64_t height = vips_image_get_height(header.image);
+    d.header = ImageRef(loadHeader(format, bytes, size));
+    if (d.header.image == nullptr) throw damagedInput(name_, formatName);
+    const std::int64_t width = vips_image_get_width(d.header.image);
+    const std::int64_t height = vips_image_get_height(d.header.image);
     const std::string dimensions = std::to_string(width) + "x" + std::to_string(height);
     if (width > limits.maxWidth || height > limits.maxHeight)
-        throw CommandError("input " + name + " is " + dimensions + " pixels, larger than the largest picture, " +
+        throw CommandError("input " + name_ + " is " + dimensions + " pixels, larger than the largest picture, " +
                            std::to_string(limits.maxWidth) + "x" + std::to_string(limits.maxHeight));
     // A few bytes announcing a huge picture are refused before its pixels exist.
     const std::uint64_t least =
         leastFileBytes(format.id, bytes, size, static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
-                       static_cast<std::uint64_t>(std::max(vips_image_get_bands(header.image), 1)), limits);
+                       static_cast<std::uint64_t>(std::max(vips_image_get_bands(d.header.image), 1)), limits);
     if (size < least && (format.id == Id::png || format.id == Id::jpeg))
-        throw CommandError("input " + name + " is a truncated " + formatName + ": " + std::to_string(size) +
+        throw CommandError("input " + name_ + " is a truncated " + formatName + ": " + std::to_string(size) +
                            " bytes cannot hold a " + dimensions + " image");
     if (size < least)
-        throw CommandError("input " + name + " is a " + dimensions + " " + formatName + " in " + std::to_string(size) +
+        throw CommandError("input " + name_ + " is a " + dimensions + " " + formatName + " in " + std::to_string(size) +
                            " bytes: a picture of over " + std::to_string(limits.uncheckedPixels) +
                            " pixels is read from a file of at least a byte per " + std::to_string(kDenseFileRatio) +
                            " bytes of its pixels");
 
-    const int bands = vips_image_get_bands(header.image);
-    const bool hasAlpha = vips_image_hasalpha(header.image) != 0;
-    const VipsInterpretation kind = vips_image_get_interpretation(header.image);
-    const bool grey = kind == VIPS_INTERPRETATION_B_W || kind == VIPS_INTERPRETATION_GREY16 ||
-                      bands - (hasAlpha ? 1 : 0) == 1;
+    const int fileBands = vips_image_get_bands(d.header.image);
+    d.hasAlpha = vips_image_hasalpha(d.header.image) != 0;
+    d.keepAlpha = d.hasAlpha;
+    const VipsInterpretation kind = vips_image_get_interpretation(d.header.image);
+    d.grey = kind == VIPS_INTERPRETATION_B_W || kind == VIPS_INTERPRETATION_GREY16 ||
+             fileBands - (d.hasAlpha ? 1 : 0) == 1;
     bool convertedColours = false;
-    ImageRef pixels(eightBitPixels(header.image, grey, convertedColours));
-    if (pixels.image == nullptr)
-        throw CommandError("input " + name + " has colours this command cannot convert: " + libraryError());
-    const int colourBands = grey ? 1 : 3;
-    const int outBands = vips_image_get_bands(pixels.image);
-    if (outBands < colourBands + (hasAlpha ? 1 : 0))
-        throw CommandError("input " + name + " has " + std::to_string(outBands) + " channels, too few for its colours");
-
-    LibraryBuffer decoded;
-    decoded.data = vips_image_write_to_memory(pixels.image, &decoded.size);
-    if (decoded.data == nullptr) throw damagedInput(name, formatName);
-
-    StillImage image;
-    image.format = formatName;
-    image.grey = grey;
-    image.pages = std::max(1, vips_image_get_n_pages(header.image));
-    image.colour = std::make_unique<FrameBitmap>(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-    if (hasAlpha)
-        image.alpha = std::make_unique<FrameBitmap>(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
-    const auto* sample = static_cast<const std::uint8_t*>(decoded.data);
-    const int alphaBand = outBands - 1;
-    for (std::int32_t y = 0; y < height; ++y) {
-        std::uint8_t* colourRow = image.colour->row(y);
-        std::uint8_t* alphaRow = hasAlpha ? image.alpha->row(y) : nullptr;
-        for (std::int32_t x = 0; x < width; ++x, sample += outBands) {
-            const std::uint8_t red = sample[0];
-            const std::uint8_t green = grey ? red : sample[1];
-            const std::uint8_t blue = grey ? red : sample[2];
-            colourRow[4 * x] = blue;
-            colourRow[4 * x + 1] = green;
-            colourRow[4 * x + 2] = red;
-            if (alphaRow != nullptr)
-                std::memset(alphaRow + 4 * x, sample[alphaBand], 3);
-        }
-    }
-    image.metadata = std::make_shared<const ImageMetadata>(
-        header.image, pngChunks.colour, convertedColours);
-    return image;
+    d.pixels = ImageRef(eightBitPixels(d.header.image, d.grey, convertedColours));
+    if (d.pixels.image == nullptr)
+        throw CommandError("input " + name_ + " has colours this command cannot convert: " + libraryError());
+    const int colourBands = d.grey ? 1 : 3;
+    d.bands = vips_image_get_bands(d.pixels.image);
+    if (d.bands < colourBands + (d.hasAlpha ? 1 : 0))
+        throw CommandError("input " + name_ + " has " + std::to_string(d.bands) + " channels, too few for its colours");
+    d.region = vips_region_new(d.pixels.image);
+    if (d.region == nullptr) throw damagedInput(name_, formatName);
+    d.width = static_cast<std::int32_t>(width);
+    d.height = static_cast<std::int32_t>(height);
+    d.formatName = formatName;
+    d.pages = std::max(1, vips_image_get_n_pages(d.header.image));
+    d.metadata = std::make_shared<const ImageMetadata>(d.header.image, pngChunks.colour, convertedColours);
 }
 
-StillImage readStillImage(const std::string& path) {
+PictureReader::~PictureReader() = default;
+
+std::unique_ptr<PictureReader> PictureReader::open(const std::string& path) {
     std::FILE* stream = openInputFile(path);
     std::vector<std::uint8_t> bytes;
     std::uint8_t block[1 << 16];
@@ -436,7 +447,49 @@ StillImage readStillImage(const std::string& path) {
     if (stream != stdin) std::fclose(stream);
     if (failed) throw CommandError("cannot read input " + path + ": " + systemReason(error));
     if (bytes.empty()) throw CommandError("input " + path + " is empty, not a picture");
-    return decodeStillImage(bytes.data(), bytes.size(), path);
+    return std::make_unique<PictureReader>(std::move(bytes), path);
+}
+
+std::int32_t PictureReader::width() const { return decoder_->width; }
+std::int32_t PictureReader::height() const { return decoder_->height; }
+int PictureReader::planeCount() const { return decoder_->keepAlpha ? 2 : 1; }
+bool PictureReader::hasAlpha() const { return decoder_->hasAlpha; }
+void PictureReader::leaveOutAlpha() { decoder_->keepAlpha = false; }
+bool PictureReader::grey() const { return decoder_->grey; }
+int PictureReader::pages() const { return decoder_->pages; }
+std::shared_ptr<const ImageMetadata> PictureReader::metadata() const { return decoder_->metadata; }
+
+void PictureReader::readRows(std::span<FrameBitmap* const> planes, std::int32_t at, std::int32_t count) {
+    Decoder& d = *decoder_;
+    // The decoder reads ahead in strips of its own; asking for a few rows at a
+    // time keeps its region small.
+    constexpr std::int32_t kStripRows = 16;
+    FrameBitmap& colour = *planes[0];
+    FrameBitmap* alpha = d.keepAlpha ? planes[1] : nullptr;
+    const int alphaBand = d.bands - 1;
+    for (std::int32_t done = 0; done < count;) {
+        const std::int32_t rows = std::min(kStripRows, count - done);
+        VipsRect rect{0, d.nextRow, d.width, rows};
+        if (vips_region_prepare(d.region, &rect) != 0) throw damagedInput(d.name, d.formatName);
+        for (std::int32_t r = 0; r < rows; ++r) {
+            const auto* sample = reinterpret_cast<const std::uint8_t*>(VIPS_REGION_ADDR(d.region, 0, d.nextRow + r));
+            std::uint8_t* colourRow = colour.row(at + done + r);
+            std::uint8_t* alphaRow = alpha != nullptr ? alpha->row(at + done + r) : nullptr;
+            for (std::int32_t x = 0; x < d.width; ++x, sample += d.bands) {
+                const std::uint8_t red = sample[0];
+                colourRow[4 * x] = d.grey ? red : sample[2];
+                colourRow[4 * x + 1] = d.grey ? red : sample[1];
+                colourRow[4 * x + 2] = red;
+                colourRow[4 * x + 3] = 0;
+                if (alphaRow != nullptr) {
+                    std::memset(alphaRow + 4 * x, sample[alphaBand], 3);
+                    alphaRow[4 * x + 3] = 0;
+                }
+            }
+        }
+        d.nextRow += rows;
+        done += rows;
+    }
 }
 
 // ---- writing
@@ -460,41 +513,111 @@ const PictureFormat& writableFormatOf(const std::string& path) {
     return *format;
 }
 
-bool allGrey(const FrameBitmap& colour) {
-    for (std::int32_t y = 0; y < colour.height; ++y) {
-        const std::uint8_t* row = colour.row(y);
-        for (std::int32_t x = 0; x < colour.width; ++x)
-            if (row[4 * x] != row[4 * x + 1] || row[4 * x + 1] != row[4 * x + 2]) return false;
-    }
-    return true;
-}
-
-// Interleaved 8-bit samples: grey or red, green, blue; then alpha or the tag.
-std::vector<std::uint8_t> interleave(const FrameBitmap& colour, const FrameBitmap* alpha, bool grey, bool tags) {
-    const int bands = (grey ? 1 : 3) + (alpha != nullptr || tags ? 1 : 0);
-    std::vector<std::uint8_t> samples(static_cast<std::size_t>(colour.width) * colour.height * bands);
-    std::uint8_t* out = samples.data();
-    for (std::int32_t y = 0; y < colour.height; ++y) {
-        const std::uint8_t* row = colour.row(y);
-        const std::uint8_t* alphaRow = alpha != nullptr ? alpha->row(y) : nullptr;
-        for (std::int32_t x = 0; x < colour.width; ++x) {
-            const std::uint8_t* pixel = row + 4 * x;
-            if (grey) {
-                *out++ = pixel[1];
-            } else {
-                *out++ = pixel[2];
-                *out++ = pixel[1];
-                *out++ = pixel[0];
-            }
-            // The alpha plane went through the filter as grey: its green is its value.
-            if (alphaRow != nullptr) *out++ = alphaRow[4 * x + 1];
-            else if (tags) *out++ = pixel[3];
+// One row of the enlargement as the file's samples: grey or red, green,
+// blue; then alpha or the luma tag. False when a grey picture's row is not
+// grey, which the filter never gives.
+bool interleaveRow(const std::uint8_t* colour, const std::uint8_t* alpha, std::int32_t width, bool grey, bool tags,
+                   std::uint8_t* out) {
+    bool stayedGrey = true;
+    for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint8_t* pixel = colour + 4 * x;
+        if (grey) {
+            stayedGrey = stayedGrey && pixel[0] == pixel[1] && pixel[1] == pixel[2];
+            *out++ = pixel[1];
+        } else {
+            *out++ = pixel[2];
+            *out++ = pixel[1];
+            *out++ = pixel[0];
         }
+        // The alpha plane went through the filter as grey: its green is its value.
+        if (alpha != nullptr) *out++ = alpha[4 * x + 1];
+        else if (tags) *out++ = pixel[3];
     }
-    return samples;
+    return stayedGrey;
 }
 
-int save(Id format, VipsImage* image, LibraryBuffer& buffer, const ImageSaveSettings& settings) {
+// Rows of the enlargement handed from the enlarging thread to libvips's
+// encoder, which asks for them through an image's generate function. Formats
+// whose encoders read top to bottom (JPEG, TIFF) keep a window of rows;
+// the others take the whole picture and keep every row.
+class RowStore {
+public:
+    RowStore(std::size_t rowBytes, bool keepAll) : rowBytes_(rowBytes), keepAll_(keepAll) {}
+
+    // Waits for room. False once the encoder has ended.
+    bool push(const std::uint8_t* rows, std::int32_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return encoderEnded_ || keepAll_ || produced_ - first_ < kWindowRows || wanted_ > produced_;
+        });
+        if (encoderEnded_) return false;
+        for (std::int32_t r = 0; r < count; ++r)
+            rows_.emplace_back(rows + rowBytes_ * static_cast<std::size_t>(r),
+                               rows + rowBytes_ * static_cast<std::size_t>(r + 1));
+        produced_ += count;
+        changed_.notify_all();
+        return true;
+    }
+    // No more rows; the encoder's requests beyond them fail.
+    void close() {
+        const std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
+    void encoderEnded() {
+        const std::lock_guard lock(mutex_);
+        encoderEnded_ = true;
+        changed_.notify_all();
+    }
+
+    // libvips's generate function: copies the rows of the region asked for.
+    static int generate(VipsRegion* out, void*, void* store, void*, gboolean*) {
+        return static_cast<RowStore*>(store)->fill(out);
+    }
+
+private:
+    static constexpr std::int32_t kWindowRows = 512;
+
+    int fill(VipsRegion* out) {
+        const VipsRect& rect = out->valid;
+        const std::int32_t bottom = rect.top + rect.height;
+        std::unique_lock lock(mutex_);
+        wanted_ = std::max(wanted_, bottom);
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return closed_ || produced_ >= bottom; });
+        if (produced_ < bottom || rect.top < first_) {
+            vips_error("crestdoubler", "%s",
+                       produced_ < bottom ? "the enlargement ended early" : "the encoder asked for rows out of order");
+            return -1;
+        }
+        const std::size_t bands = rowBytes_ / static_cast<std::size_t>(out->im->Xsize);
+        for (std::int32_t y = rect.top; y < bottom; ++y)
+            std::memcpy(VIPS_REGION_ADDR(out, rect.left, y),
+                        rows_[static_cast<std::size_t>(y - first_)].data() + bands * static_cast<std::size_t>(rect.left),
+                        bands * static_cast<std::size_t>(rect.width));
+        if (!keepAll_) {
+            while (first_ < rect.top) {
+                rows_.pop_front();
+                ++first_;
+            }
+            changed_.notify_all();
+        }
+        return 0;
+    }
+
+    const std::size_t rowBytes_;
+    const bool keepAll_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<std::uint8_t>> rows_;  // rows from first_ on
+    std::int32_t first_ = 0;
+    std::int32_t produced_ = 0;
+    std::int32_t wanted_ = 0;
+    bool closed_ = false;
+    bool encoderEnded_ = false;
+};
+
+int save(Id format, VipsImage* image, LibraryBuffer& buffer, int quality) {
     switch (format) {
     case Id::png:
         // Level 3 with libpng's adaptive filters: about a third of the time
@@ -503,22 +626,22 @@ int save(Id format, VipsImage* image, LibraryBuffer& buffer, const ImageSaveSett
                                    VIPS_FOREIGN_PNG_FILTER_ALL, nullptr);
     case Id::jpeg:
         // At quality 90 and above libvips keeps the chroma at full resolution.
-        return vips_jpegsave_buffer(image, &buffer.data, &buffer.size, "Q", settings.quality, "optimize_coding", TRUE,
+        return vips_jpegsave_buffer(image, &buffer.data, &buffer.size, "Q", quality, "optimize_coding", TRUE,
                                     nullptr);
     case Id::webp:
-        return vips_webpsave_buffer(image, &buffer.data, &buffer.size, "Q", settings.quality, nullptr);
+        return vips_webpsave_buffer(image, &buffer.data, &buffer.size, "Q", quality, nullptr);
     case Id::tiff:
         return vips_tiffsave_buffer(image, &buffer.data, &buffer.size, "compression",
                                     VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE, "predictor",
                                     VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, nullptr);
     case Id::jxl:
-        return vips_jxlsave_buffer(image, &buffer.data, &buffer.size, "Q", settings.quality, nullptr);
+        return vips_jxlsave_buffer(image, &buffer.data, &buffer.size, "Q", quality, nullptr);
     case Id::avif:
     case Id::heic:
         // The samples are 8-bit; libvips would otherwise write 12. AV1 at
         // effort 2 takes about a seventh of the time of libvips's 4 for
         // files some 6% larger; x265 takes no notice of it.
-        return vips_heifsave_buffer(image, &buffer.data, &buffer.size, "Q", settings.quality, "bitdepth", 8,
+        return vips_heifsave_buffer(image, &buffer.data, &buffer.size, "Q", quality, "bitdepth", 8,
                                     "compression",
                                     format == Id::avif ? VIPS_FOREIGN_HEIF_COMPRESSION_AV1
                                                        : VIPS_FOREIGN_HEIF_COMPRESSION_HEVC,
@@ -530,80 +653,261 @@ int save(Id format, VipsImage* image, LibraryBuffer& buffer, const ImageSaveSett
 
 }  // namespace
 
-void writeStillImage(const std::string& path, const FrameBitmap& colour, const FrameBitmap* alpha, bool grey,
-                     const ImageMetadata* metadata, const ImageSaveSettings& settings) {
-    const PictureFormat& format = writableFormatOf(path);
-    if (!format.holdsAlpha) alpha = nullptr;
-    if (settings.keepTags && !format.holdsAlpha)
-        throw CommandError("--keep-tags needs an output with alpha, and " + path + " is a " +
-                           std::string(format.name));
-    const bool greyOutput = grey && allGrey(colour);
-    const bool tags = settings.keepTags && alpha == nullptr;
-
-    // Created first: an interrupt while encoding still finds it to remove.
-    ReplacingOutputFile file(path);
-    std::vector<std::uint8_t> samples = interleave(colour, alpha, greyOutput, tags);
-    const int bands = (greyOutput ? 1 : 3) + (alpha != nullptr || tags ? 1 : 0);
-    // A PNG's image data is deflated here on several threads; libvips writes
-    // the rest of the file around its first row.
-    const bool ownImageData = format.id == Id::png;
-    const std::int32_t wrappedRows = ownImageData ? 1 : colour.height;
-    ImageRef wrapped(vips_image_new_from_memory(samples.data(), samples.size(), colour.width, wrappedRows, bands,
-                                                VIPS_FORMAT_UCHAR));
-    if (wrapped.image == nullptr) throw CommandError("cannot write output " + path + ": " + libraryError());
-    // Twice the pixels over the same printed size.
-    const double xres = metadata != nullptr ? 2 * metadata->xres() : 1.0;
-    const double yres = metadata != nullptr ? 2 * metadata->yres() : 1.0;
-    VipsImage* tagged = nullptr;
-    if (vips_copy(wrapped.image, &tagged, "interpretation",
-                  greyOutput ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, nullptr) != 0)
-        throw CommandError("cannot write output " + path + ": " + libraryError());
-    ImageRef output(tagged);
-    if (metadata != nullptr) metadata->copyTo(output.image);
-    // After the metadata: setting EXIF data makes libvips take its resolution.
-    output.image->Xres = xres;
-    output.image->Yres = yres;
-    // HEIF readers ignore an EXIF orientation and libvips writes JPEG XL's
-    // own one not: in these the pixels are turned upright instead.
-    const bool turnUpright = format.id == Id::heic || format.id == Id::avif || format.id == Id::jxl;
-    if (turnUpright && vips_image_get_orientation(output.image) > 1) {
-        VipsImage* upright = nullptr;
-        if (vips_autorot(output.image, &upright, nullptr) != 0)
-            throw CommandError("cannot write output " + path + ": " + libraryError());
-        output = ImageRef(upright);
+struct PictureWriter::Encoder {
+    Encoder(const std::string& outputPath, std::int32_t pictureWidth, std::int32_t pictureHeight,
+            PictureWriteSettings writeSettings, InstancePool& instancePool)
+        : path(outputPath),
+          format(writableFormatOf(outputPath)),
+          settings(std::move(writeSettings)),
+          pool(instancePool),
+          width(pictureWidth),
+          height(pictureHeight),
+          alpha(settings.alpha && format.holdsAlpha),
+          tags(settings.keepTags && !alpha),
+          bands((settings.grey ? 1 : 3) + (alpha || tags ? 1 : 0)),
+          rowBytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(bands)),
+          file(outputPath) {  // created first: an interrupt while encoding still finds it to remove
+        if (settings.keepTags && !format.holdsAlpha)
+            throw CommandError("--keep-tags needs an output with alpha, and " + path + " is a " +
+                               std::string(format.name));
+        if (format.id == Id::png) startPng();
+        else startLibraryEncoder();
     }
 
-    LibraryBuffer encoded;
-    if (save(format.id, output.image, encoded, settings) != 0)
-        throw CommandError("cannot encode output " + path + " as " + std::string(format.name) + ": " +
-                           libraryError());
-    auto put = [&](const char* bytes, std::size_t count) {
+    ~Encoder() {
+        if (store == nullptr) return;
+        store->close();
+        if (encoderThread.joinable()) encoderThread.join();
+    }
+
+    // An image of the output's size, bands and metadata whose pixels come
+    // from generate (null: a one-row image of zeros, for the PNG framing).
+    ImageRef describedImage(std::vector<std::uint8_t>& oneRow) {
+        ImageRef image;
+        if (store != nullptr) {
+            image = ImageRef(vips_image_new());
+            vips_image_init_fields(image.image, width, height, bands, VIPS_FORMAT_UCHAR, VIPS_CODING_NONE,
+                                   settings.grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, 1.0, 1.0);
+            if (vips_image_pipelinev(image.image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
+                vips_image_generate(image.image, nullptr, RowStore::generate, nullptr, store.get(), nullptr) != 0)
+                throw CommandError("cannot write output " + path + ": " + libraryError());
+        } else {
+            oneRow.assign(rowBytes, 0);
+            ImageRef wrapped(vips_image_new_from_memory(oneRow.data(), oneRow.size(), width, 1, bands,
+                                                        VIPS_FORMAT_UCHAR));
+            VipsImage* tagged = nullptr;
+            if (wrapped.image == nullptr ||
+                vips_copy(wrapped.image, &tagged, "interpretation",
+                          settings.grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB, nullptr) != 0)
+                throw CommandError("cannot write output " + path + ": " + libraryError());
+            image = ImageRef(tagged);
+        }
+        const ImageMetadata* metadata = settings.metadata.get();
+        if (metadata != nullptr) metadata->copyTo(image.image);
+        // After the metadata: setting EXIF data makes libvips take its resolution.
+        // Twice the pixels over the same printed size.
+        image.image->Xres = metadata != nullptr ? 2 * metadata->xres() : 1.0;
+        image.image->Yres = metadata != nullptr ? 2 * metadata->yres() : 1.0;
+        // HEIF readers ignore an EXIF orientation and libvips writes JPEG XL's
+        // own one not: in these the pixels are turned upright instead.
+        const bool turnUpright = format.id == Id::heic || format.id == Id::avif || format.id == Id::jxl;
+        if (turnUpright && vips_image_get_orientation(image.image) > 1) {
+            VipsImage* upright = nullptr;
+            if (vips_autorot(image.image, &upright, nullptr) != 0)
+                throw CommandError("cannot write output " + path + ": " + libraryError());
+            image = ImageRef(upright);
+        }
+        return image;
+    }
+
+    void put(const char* bytes, std::size_t count) {
         if (std::fwrite(bytes, 1, count, file.stream()) != count)
             throw CommandError("cannot write output " + path + ": " + systemReason(errno));
-    };
-    std::string head(static_cast<const char*>(encoded.data), encoded.size);
-    std::string imageData, tail;
-    if (ownImageData) {
+    }
+
+    // ---- PNG: libvips writes the chunks around the image data, which is
+    // deflated here in stripes on the pool.
+
+    void startPng() {
+        std::vector<std::uint8_t> oneRow;
+        ImageRef image = describedImage(oneRow);
+        LibraryBuffer encoded;
+        if (save(format.id, image.image, encoded, settings.quality) != 0)
+            throw CommandError("cannot encode output " + path + " as PNG: " + libraryError());
+        PngFraming framing;
         try {
-            PngFraming framing = pngFraming(head, colour.height);
-            imageData = pngImageData(samples.data(), colour.width, colour.height, bands, settings.threads);
-            head = std::move(framing.before);
-            tail = std::move(framing.after);
+            framing = pngFraming(std::string(static_cast<const char*>(encoded.data), encoded.size), height);
         } catch (const std::runtime_error& error) {
             throw CommandError("cannot encode output " + path + " as PNG: " + error.what());
         }
-    }
-    const std::string noChunks;
-    const std::string& chunks = metadata != nullptr && format.id == Id::png ? metadata->pngChunks() : noChunks;
-    if (!chunks.empty() && head.size() > kPngHeaderEnd) {
+        const ImageMetadata* metadata = settings.metadata.get();
         // The colour chunks go right after the header, before any palette or image data.
-        head.insert(kPngHeaderEnd, chunks);
+        if (metadata != nullptr && !metadata->pngChunks().empty() && framing.before.size() > kPngHeaderEnd)
+            framing.before.insert(kPngHeaderEnd, metadata->pngChunks());
+        put(framing.before.data(), framing.before.size());
+        pngTail = std::move(framing.after);
+        stripeRows = pngStripeRows(rowBytes);
+        newStripe(nullptr);
     }
-    put(head.data(), head.size());
-    put(imageData.data(), imageData.size());
-    put(tail.data(), tail.size());
-    file.commit();
+
+    struct StripeJob {
+        std::vector<std::uint8_t> rows;  // the row above, when there is one, then the stripe's rows
+        bool hasRowAbove = false;
+        std::int32_t count = 0;
+        bool last = false;
+        std::promise<PngStripe> result;
+    };
+
+    void newStripe(const std::uint8_t* rowAbove) {
+        stripe = std::make_shared<StripeJob>();
+        stripe->rows.reserve(rowBytes * (static_cast<std::size_t>(stripeRows) + 1));
+        if (rowAbove != nullptr) {
+            stripe->rows.assign(rowAbove, rowAbove + rowBytes);
+            stripe->hasRowAbove = true;
+        }
+    }
+
+    void submitStripe() {
+        std::shared_ptr<StripeJob> job = std::move(stripe);
+        job->last = rowsWritten == height;
+        // The next stripe takes its row above before this one is handed out.
+        if (!job->last) newStripe(job->rows.data() + job->rows.size() - rowBytes);
+        pendingLast = job->last;
+        pending.push_back(job->result.get_future());
+        const std::size_t bytesPerRow = rowBytes;
+        const int sampleBands = bands;
+        pool.submit([job = std::move(job), bytesPerRow, sampleBands](PoolWorker&) {
+            try {
+                const std::uint8_t* first = job->rows.data() + (job->hasRowAbove ? bytesPerRow : 0);
+                job->result.set_value(deflatePngStripe(first, job->hasRowAbove ? job->rows.data() : nullptr,
+                                                       job->count, bytesPerRow, sampleBands, job->last));
+            } catch (...) {
+                job->result.set_exception(std::current_exception());
+            }
+            std::vector<std::uint8_t>().swap(job->rows);
+        });
+        // Stripes in flight: enough to keep every instance busy.
+        while (pending.size() > static_cast<std::size_t>(pool.size()) + 1) writeOldestStripe();
+    }
+
+    void writeOldestStripe() {
+        PngStripe done;
+        try {
+            done = pending.front().get();
+        } catch (const std::runtime_error& error) {
+            throw CommandError("cannot encode output " + path + " as PNG: " + error.what());
+        }
+        pending.pop_front();
+        const bool last = pending.empty() && pendingLast;
+        const std::string chunk = joiner.chunkOf(done, last);
+        put(chunk.data(), chunk.size());
+    }
+
+    void pngRow(const std::uint8_t* colour, const std::uint8_t* alphaRow) {
+        const std::size_t at = stripe->rows.size();
+        stripe->rows.resize(at + rowBytes);
+        if (!interleaveRow(colour, alphaRow, width, settings.grey, tags, stripe->rows.data() + at)) notGrey();
+        ++stripe->count;
+        ++rowsWritten;
+        if (stripe->count == stripeRows || rowsWritten == height) submitStripe();
+    }
+
+    // ---- the other formats: libvips's encoder on a thread of its own asks
+    // for rows as it goes.
+
+    void startLibraryEncoder() {
+        const bool streams = format.id == Id::jpeg || format.id == Id::tiff;
+        store = std::make_unique<RowStore>(rowBytes, !streams);
+        std::vector<std::uint8_t> unused;
+        encoderImage = describedImage(unused);
+        rowBuffer.resize(rowBytes * kRowsAtOnce);
+        encoderThread = std::thread([this] {
+            if (save(format.id, encoderImage.image, encoded, settings.quality) != 0) encoderError = libraryError();
+            store->encoderEnded();
+        });
+    }
+
+    static constexpr std::int32_t kRowsAtOnce = 64;
+
+    void libraryRows(std::span<const FrameBitmap* const> planes, std::int32_t at, std::int32_t count) {
+        for (std::int32_t done = 0; done < count;) {
+            const std::int32_t rows = std::min(kRowsAtOnce, count - done);
+            for (std::int32_t r = 0; r < rows; ++r) {
+                const std::int32_t y = at + done + r;
+                if (!interleaveRow(planes[0]->row(y), alpha ? planes[1]->row(y) : nullptr, width, settings.grey, tags,
+                                   rowBuffer.data() + rowBytes * static_cast<std::size_t>(r)))
+                    notGrey();
+            }
+            if (!store->push(rowBuffer.data(), rows)) encoderFailed();
+            done += rows;
+        }
+    }
+
+    [[noreturn]] void encoderFailed() {
+        store->close();
+        encoderThread.join();
+        throw CommandError("cannot encode output " + path + " as " + std::string(format.name) + ": " +
+                           (encoderError.empty() ? "the encoder stopped early" : encoderError));
+    }
+
+    [[noreturn]] void notGrey() {
+        throw CommandError("cannot write output " + path + ": the enlargement of a grey picture is not grey");
+    }
+
+    void finish() {
+        if (store == nullptr) {
+            while (!pending.empty()) writeOldestStripe();
+            put(pngTail.data(), pngTail.size());
+        } else {
+            store->close();
+            encoderThread.join();
+            if (!encoderError.empty()) encoderFailed();
+            put(static_cast<const char*>(encoded.data), encoded.size);
+        }
+        file.commit();
+    }
+
+    const std::string path;
+    const PictureFormat& format;
+    const PictureWriteSettings settings;
+    InstancePool& pool;
+    const std::int32_t width;
+    const std::int32_t height;
+    const bool alpha;
+    const bool tags;
+    const int bands;
+    const std::size_t rowBytes;
+    ReplacingOutputFile file;
+    std::int32_t rowsWritten = 0;
+
+    std::int32_t stripeRows = 0;
+    std::shared_ptr<StripeJob> stripe;
+    std::deque<std::future<PngStripe>> pending;
+    bool pendingLast = false;  // the picture's last stripe is among them
+    PngImageDataJoiner joiner;
+    std::string pngTail;
+
+    std::unique_ptr<RowStore> store;
+    ImageRef encoderImage;
+    std::vector<std::uint8_t> rowBuffer;
+    LibraryBuffer encoded;
+    std::string encoderError;
+    std::thread encoderThread;
+};
+
+PictureWriter::PictureWriter(const std::string& path, std::int32_t width, std::int32_t height,
+                             PictureWriteSettings settings, InstancePool& pool)
+    : encoder_(std::make_unique<Encoder>(path, width, height, std::move(settings), pool)) {}
+
+PictureWriter::~PictureWriter() = default;
+
+void PictureWriter::writeRows(std::span<const FrameBitmap* const> planes, std::int32_t at, std::int32_t count) {
+    Encoder& e = *encoder_;
+    if (e.store != nullptr) return e.libraryRows(planes, at, count);
+    for (std::int32_t y = at; y < at + count; ++y) e.pngRow(planes[0]->row(y), e.alpha ? planes[1]->row(y) : nullptr);
 }
+
+void PictureWriter::finish() { encoder_->finish(); }
 
 void checkPictureOutput(const std::string& path) { writableFormatOf(path); }
 

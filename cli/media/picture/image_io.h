@@ -9,23 +9,19 @@
 #include <memory>
 #include <string>
 
-#include "cli/hosting/frame_bitmap.h"
+#include <span>
+#include <vector>
+
 #include "cli/app/options.h"
+#include "cli/hosting/frame_bitmap.h"
+#include "cli/pipeline/instance_pool.h"
+#include "cli/pipeline/picture_bands.h"
 
 namespace crest::cli {
 
 // What a file carries besides its pixels: colour profile, EXIF, XMP, PNG
 // colour chunks, resolution. Kept as the library holds it.
 class ImageMetadata;
-
-struct StillImage {
-    std::unique_ptr<FrameBitmap> colour;  // blue, green, red, 0
-    std::unique_ptr<FrameBitmap> alpha;   // alpha as a grey picture, R = G = B; null without alpha
-    bool grey = false;                    // one colour channel in the file
-    std::shared_ptr<const ImageMetadata> metadata;
-    std::string format;  // "PNG", "JPEG", ... for messages
-    int pages = 1;       // frames or pages in the file, of which the first was read
-};
 
 // Most pixels a side of a picture may have; its enlargement's rows stay
 // within a 32-bit pitch.
@@ -43,27 +39,67 @@ struct DecodeLimits {
     std::int64_t uncheckedPixels = std::int64_t{kMaxSourceWidth} * kMaxSourceHeight;
 };
 
-// Reads and decodes the whole picture. Sizes beyond the limits, and headers
-// announcing far more pixels than the file can hold, are refused before any
-// pixel storage is made (PNG and JPEG by what their coding can pack into the
-// file at any size). Throws CommandError naming the file.
-StillImage readStillImage(const std::string& path);
-// The same from bytes in memory; name is used in messages.
-StillImage decodeStillImage(const std::uint8_t* bytes, std::size_t size, const std::string& name,
-                            const DecodeLimits& limits = {});
+// A picture file decoded row by row as the enlargement asks for the rows:
+// only the file's bytes and the decoder's own buffers are held. Sizes beyond
+// the limits, and headers announcing far more pixels than the file can hold,
+// are refused when it is opened (PNG and JPEG by what their coding can pack
+// into the file at any size). Throws CommandError naming the file.
+class PictureReader final : public PictureSource {
+public:
+    static std::unique_ptr<PictureReader> open(const std::string& path);
+    // From bytes in memory; name is used in messages.
+    PictureReader(std::vector<std::uint8_t> bytes, std::string name, const DecodeLimits& limits = {});
+    ~PictureReader() override;
+    PictureReader(const PictureReader&) = delete;
+    PictureReader& operator=(const PictureReader&) = delete;
 
-struct ImageSaveSettings {
-    int quality = 92;       // the lossy formats
-    bool keepTags = false;  // the luma tag as alpha
-    int threads = 1;        // PNG image data is deflated in stripes on these
+    std::int32_t width() const override;
+    std::int32_t height() const override;
+    // The colour, then the alpha unless there is none or it was left out.
+    int planeCount() const override;
+    void readRows(std::span<FrameBitmap* const> planes, std::int32_t at, std::int32_t count) override;
+
+    bool hasAlpha() const;
+    void leaveOutAlpha();
+    bool grey() const;  // one colour channel in the file
+    int pages() const;  // frames or pages in the file, of which the first is read
+    std::shared_ptr<const ImageMetadata> metadata() const;
+
+private:
+    struct Decoder;
+    std::unique_ptr<Decoder> decoder_;
 };
 
-// Encodes colour (and alpha when given and the format holds it) into a
-// temporary file beside path and renames it over path when complete.
-// metadata, when given, is carried over with the resolution doubled.
-// Throws CommandError naming the file.
-void writeStillImage(const std::string& path, const FrameBitmap& colour, const FrameBitmap* alpha, bool grey,
-                     const ImageMetadata* metadata, const ImageSaveSettings& settings);
+struct PictureWriteSettings {
+    int quality = 92;       // the lossy formats
+    bool keepTags = false;  // the luma tag as alpha
+    bool alpha = false;     // the second plane is an alpha to write
+    bool grey = false;      // the picture is grey: written with one colour channel
+    // Carried over with the resolution doubled.
+    std::shared_ptr<const ImageMetadata> metadata;
+};
+
+// Encodes an enlargement of width x height pixels as its rows arrive, into a
+// temporary file beside path that finish() renames over path. A PNG's
+// image data is deflated in stripes on the pool as rows arrive; JPEG and
+// TIFF stream through libvips; the other formats' encoders take the whole
+// picture. Throws CommandError naming the file.
+class PictureWriter final : public PictureSink {
+public:
+    PictureWriter(const std::string& path, std::int32_t width, std::int32_t height, PictureWriteSettings settings,
+                  InstancePool& pool);
+    ~PictureWriter() override;
+    PictureWriter(const PictureWriter&) = delete;
+    PictureWriter& operator=(const PictureWriter&) = delete;
+
+    void writeRows(std::span<const FrameBitmap* const> planes, std::int32_t at, std::int32_t count) override;
+    void finish() override;
+
+    struct Encoder;
+
+private:
+    std::unique_ptr<Encoder> encoder_;
+};
 
 // Throws CommandError unless this build writes pictures of the output path's
 // format, so that a run stops before enlarging what it cannot write.

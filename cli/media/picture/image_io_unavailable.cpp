@@ -15,16 +15,29 @@ namespace {
 
 }  // namespace
 
-StillImage readStillImage(const std::string& path) { refuse(path); }
+struct PictureReader::Decoder {};
 
-StillImage decodeStillImage(const std::uint8_t*, std::size_t, const std::string& name, const DecodeLimits&) {
-    refuse(name);
-}
+std::unique_ptr<PictureReader> PictureReader::open(const std::string& path) { refuse(path); }
+PictureReader::PictureReader(std::vector<std::uint8_t>, std::string name, const DecodeLimits&) { refuse(name); }
+PictureReader::~PictureReader() = default;
+std::int32_t PictureReader::width() const { return 0; }
+std::int32_t PictureReader::height() const { return 0; }
+int PictureReader::planeCount() const { return 0; }
+void PictureReader::readRows(std::span<FrameBitmap* const>, std::int32_t, std::int32_t) {}
+bool PictureReader::hasAlpha() const { return false; }
+void PictureReader::leaveOutAlpha() {}
+bool PictureReader::grey() const { return false; }
+int PictureReader::pages() const { return 0; }
+std::shared_ptr<const ImageMetadata> PictureReader::metadata() const { return nullptr; }
 
-void writeStillImage(const std::string& path, const FrameBitmap&, const FrameBitmap*, bool, const ImageMetadata*,
-                     const ImageSaveSettings&) {
+struct PictureWriter::Encoder {};
+
+PictureWriter::PictureWriter(const std::string& path, std::int32_t, std::int32_t, PictureWriteSettings, InstancePool&) {
     refuse(path);
 }
+PictureWriter::~PictureWriter() = default;
+void PictureWriter::writeRows(std::span<const FrameBitmap* const>, std::int32_t, std::int32_t) {}
+void PictureWriter::finish() {}
 
 void checkPictureOutput(const std::string& path) { refuse(path); }
 

@@ -13,7 +13,8 @@
 
 #include "cli/app/file_access.h"
 #include "cli/hosting/filter_host.h"
-#include "cli/pipeline/picture_tiles.h"
+#include "cli/pipeline/instance_pool.h"
+#include "cli/pipeline/picture_bands.h"
 #include "cli/media/picture/image_io.h"
 #include "cli/hosting/module_loader.h"
 #include "cli/app/path_kind.h"
@@ -26,53 +27,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The filter instances a picture goes through, made when first needed and
-// reused for the next picture; colour and alpha are cut into the same tiles.
-class PictureEnlarger {
-public:
-    PictureEnlarger(const FilterModule& module, int instances) : tiles_(module, instances), instances_(instances) {}
-
-    void enlarge(StillImage& image, const std::string& input, const std::string& output, const Options& options) {
-        if (options.keepTags && image.alpha != nullptr)
-            throw CommandError("--keep-tags writes the luma tag as alpha, but " + input +
-                               " has an alpha channel of its own");
-        if (image.pages > 1)
-            std::fprintf(stderr, "crestdoubler: note: %s holds %d frames; the first is enlarged\n", input.c_str(),
-                         image.pages);
-        const bool rawOutput = kindOfPath(output) == PathKind::raw;
-        if (image.alpha != nullptr && (rawOutput || !formatHoldsAlpha(output))) {
-            std::fprintf(stderr, "crestdoubler: note: %s holds no alpha; the alpha of %s is left out\n",
-                         describePath(output, false).c_str(), input.c_str());
-            image.alpha.reset();
-        }
-        std::vector<FrameBitmap*> planes{image.colour.get()};
-        std::vector<FrameBitmap*> destinations{&colour_};
-        if (image.alpha != nullptr) {
-            planes.push_back(image.alpha.get());
-            destinations.push_back(&alpha_);
-        }
-        tiles_.enlarge(planes, destinations);
-
-        if (rawOutput) {
-            RawFrameWriter writer(output);
-            writer.writeFrame(colour_);
-            writer.finish();
-            return;
-        }
-        ImageSaveSettings settings;
-        settings.quality = options.quality.value_or(settings.quality);
-        settings.keepTags = options.keepTags;
-        settings.threads = instances_;
-        writeStillImage(output, colour_, image.alpha != nullptr ? &alpha_ : nullptr, image.grey, image.metadata.get(),
-                        settings);
+// One picture through the pool, from its decoder to its encoder, with
+// `instances` as the share of the pool its bands are cut for.
+void enlargePictureFile(std::unique_ptr<PictureReader> reader, const std::string& input, const std::string& output,
+                        const Options& options, InstancePool& pool, int instances) {
+    if (options.keepTags && reader->hasAlpha())
+        throw CommandError("--keep-tags writes the luma tag as alpha, but " + input + " has an alpha channel of its own");
+    if (reader->pages() > 1)
+        std::fprintf(stderr, "crestdoubler: note: %s holds %d frames; the first is enlarged\n", input.c_str(),
+                     reader->pages());
+    const bool rawOutput = kindOfPath(output) == PathKind::raw;
+    if (reader->hasAlpha() && (rawOutput || !formatHoldsAlpha(output))) {
+        std::fprintf(stderr, "crestdoubler: note: %s holds no alpha; the alpha of %s is left out\n",
+                     describePath(output, false).c_str(), input.c_str());
+        reader->leaveOutAlpha();
     }
-
-private:
-    PictureTileEnlarger tiles_;
-    int instances_;
-    FrameBitmap colour_{0, 0};
-    FrameBitmap alpha_{0, 0};
-};
+    const BandShape shape = pictureBandShape(reader->width(), reader->height(), instances);
+    if (rawOutput) {
+        RawFrameWriter writer(output);
+        return enlargePicture(*reader, writer, pool, shape);
+    }
+    PictureWriteSettings settings;
+    settings.quality = options.quality.value_or(settings.quality);
+    settings.keepTags = options.keepTags;
+    settings.alpha = reader->planeCount() == 2;
+    settings.grey = reader->grey();
+    settings.metadata = reader->metadata();
+    PictureWriter writer(output, 2 * reader->width(), 2 * reader->height(), std::move(settings), pool);
+    enlargePicture(*reader, writer, pool, shape);
+}
 
 bool sameFile(const std::string& first, const std::string& second) {
     std::error_code error;
@@ -146,10 +129,24 @@ std::vector<Job> jobsFor(const Options& options) {
 
 void enlargeImageFile(const Options& options) {
     if (kindOfPath(options.output) == PathKind::image) checkPictureOutput(options.output);
-    // Reading first rejects a bad input before the module is touched.
-    StillImage image = readStillImage(options.input);
+    // Opening first rejects a bad input before the module is touched.
+    std::unique_ptr<PictureReader> reader = PictureReader::open(options.input);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    PictureEnlarger(module, options.threads).enlarge(image, options.input, options.output, options);
+    InstancePool pool(module, options.threads);
+    enlargePictureFile(std::move(reader), options.input, options.output, options, pool, options.threads);
+}
+
+void enlargeRawFrameIntoPicture(const Options& options) {
+    checkPictureOutput(options.output);
+    RawFrameReader reader(options.input, *options.rawSize);
+    reader.setPictureOutput(options.output);
+    const FilterModule module(options.modulePath.value_or(defaultModulePath()));
+    InstancePool pool(module, options.threads);
+    PictureWriteSettings settings;
+    settings.quality = options.quality.value_or(settings.quality);
+    settings.keepTags = options.keepTags;
+    PictureWriter writer(options.output, 2 * reader.width(), 2 * reader.height(), std::move(settings), pool);
+    enlargePicture(reader, writer, pool);
 }
 
 ExitStatus enlargeImagesIntoFolder(const Options& options) {
@@ -175,17 +172,18 @@ ExitStatus enlargeImagesIntoFolder(const Options& options) {
         if (job.problem.empty()) work.push_back(&job);
     if (!work.empty()) {
         const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-        std::atomic<std::size_t> next = 0;
-        // Pictures side by side, and the instances left over cut each one in tiles.
+        InstancePool pool(module, options.threads);
+        // Pictures side by side on the one pool: each picture's decoder and
+        // encoder on a thread of its own, its bands cut for its share of
+        // the instances.
         const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(options.threads), work.size());
-        const int instancesEach = options.threads / static_cast<int>(threads);
+        const int share = std::max(options.threads / static_cast<int>(threads), 1);
+        std::atomic<std::size_t> next = 0;
         auto worker = [&] {
-            PictureEnlarger enlarger(module, instancesEach);
             for (std::size_t i; (i = next++) < work.size();) {
                 const std::string& input = work[i]->input;
                 try {
-                    StillImage image = readStillImage(input);
-                    enlarger.enlarge(image, input, work[i]->output, options);
+                    enlargePictureFile(PictureReader::open(input), input, work[i]->output, options, pool, share);
                 } catch (const std::bad_alloc&) {
                     report("out of memory enlarging " + input);
                 } catch (const std::exception& failure) {

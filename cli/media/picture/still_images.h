@@ -7,11 +7,14 @@
 namespace crest::cli {
 
 // INPUT is a picture; OUTPUT a picture or a raw stream. The picture is cut
-// into tiles for --threads instances. Throws CommandError.
+// into bands and tiles for --threads instances. Throws CommandError.
 void enlargeImageFile(const Options& options);
 
+// INPUT is a raw stream of one frame; OUTPUT a picture. Throws CommandError.
+void enlargeRawFrameIntoPicture(const Options& options);
+
 // -o OUTDIR IMAGE|FOLDER...: each picture into OUTDIR under its own name,
-// with --threads files side by side, one instance each. A file that fails is reported on
+// up to --threads files side by side on one pool of --threads instances. A file that fails is reported on
 // stderr and the others go on; the status is failure if any failed.
 ExitStatus enlargeImagesIntoFolder(const Options& options);
 
