@@ -30,10 +30,10 @@ void copyRows(const FrameBitmap& from, std::int32_t fromRow, std::int32_t fromX,
 }
 
 // The tiles of one band, the source rows it reads (own rows and halo) and
-// its enlargement. Its jobs end before it is reused or destroyed.
+// their enlargement. Its jobs end before it is reused or destroyed.
 struct Band {
-    std::vector<std::unique_ptr<FrameBitmap>> source;    // rows from sourceTop on
-    std::vector<std::unique_ptr<FrameBitmap>> enlarged;  // rows from 2 x ownTop on
+    std::vector<std::unique_ptr<FrameBitmap>> source;    // rows sourceTop to sourceTop + sourceRows
+    std::vector<std::unique_ptr<FrameBitmap>> enlarged;  // twice the source rows
     std::int32_t sourceTop = 0;
     std::int32_t sourceRows = 0;
     std::int32_t ownTop = 0;
@@ -42,22 +42,25 @@ struct Band {
     std::unique_ptr<JobGroup> jobs;
 };
 
+// Reallocated only when the size changes: at the first and last bands.
+void resize(std::unique_ptr<FrameBitmap>& bitmap, std::int32_t width, std::int32_t height) {
+    if (bitmap == nullptr || bitmap->width != width || bitmap->height != height)
+        bitmap = std::make_unique<FrameBitmap>(width, height);
+}
+
 class BandedPicture {
 public:
     BandedPicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape)
         : source_(source),
           sink_(sink),
-          pool_(pool),
           width_(source.width()),
           height_(source.height()),
           tiles_(frameTiles(width_, height_, shape.tileWidth, shape.bandRows)),
-          bands_(static_cast<std::size_t>(pool.size()) + 1) {
-        const std::int32_t maxRows = std::min(shape.bandRows, height_);
+          bands_(static_cast<std::size_t>(pool.size()) + 1),
+          wholeRows_(shape.tileWidth >= width_) {
         for (Band& band : bands_) {
-            for (int plane = 0; plane < source.planeCount(); ++plane) {
-                band.source.push_back(std::make_unique<FrameBitmap>(width_, std::min(maxRows + 2 * kTileHalo, height_)));
-                band.enlarged.push_back(std::make_unique<FrameBitmap>(2 * width_, 2 * maxRows));
-            }
+            band.source.resize(static_cast<std::size_t>(source.planeCount()));
+            band.enlarged.resize(band.source.size());
             band.jobs = std::make_unique<JobGroup>(pool);
         }
     }
@@ -73,8 +76,8 @@ public:
             for (std::size_t tile = first; tile < end; ++tile)
                 for (std::size_t plane = 0; plane < band.source.size(); ++plane)
                     band.jobs->submit(tile * band.source.size() + plane,
-                                      [&band, &tile = tiles_[tile], plane](PoolWorker& worker) {
-                                          enlargeTile(band, tile, plane, worker);
+                                      [this, &band, &part = tiles_[tile], plane](PoolWorker& worker) {
+                                          enlargeTile(band, part, plane, worker);
                                       });
             first = end;
         }
@@ -90,6 +93,12 @@ private:
         band.ownRows = first.own.height;
         band.sourceTop = first.enlarged.y;
         band.sourceRows = first.enlarged.height;
+        for (std::size_t plane = 0; plane < band.source.size(); ++plane) {
+            resize(band.source[plane], width_, band.sourceRows);
+            // Whole rows are enlarged into it by the module, which sizes it.
+            if (!wholeRows_) resize(band.enlarged[plane], 2 * width_, 2 * band.sourceRows);
+            else if (band.enlarged[plane] == nullptr) band.enlarged[plane] = std::make_unique<FrameBitmap>(0, 0);
+        }
         std::int32_t row = band.sourceTop;
         if (before != nullptr) {
             const std::int32_t kept = before->sourceTop + before->sourceRows - row;
@@ -103,14 +112,19 @@ private:
         if (end > row) source_.readRows(planes, row - band.sourceTop, end - row);
     }
 
-    static void enlargeTile(Band& band, const FrameTile& tile, std::size_t plane, PoolWorker& worker) {
+    void enlargeTile(Band& band, const FrameTile& tile, std::size_t plane, PoolWorker& worker) const {
+        FrameBitmap& destination = *band.enlarged[plane];
+        if (wholeRows_) {
+            // The band is the tile: no copies either way.
+            return worker.instance().enlargeInto(*band.source[plane], destination, 1);
+        }
         const SourceRect& region = tile.enlarged;
         FrameBitmap& part = worker.scratch(region.width, region.height);
-        copyRows(*band.source[plane], region.y - band.sourceTop, region.x, part, 0, 0, region.width, region.height);
+        copyRows(*band.source[plane], 0, region.x, part, 0, 0, region.width, region.height);
         const FrameBitmap& enlarged = worker.instance().enlarge(part, 1);
-        // Only the tile's own part: the halo's enlargement belongs to its neighbours.
-        copyRows(enlarged, 2 * (tile.own.y - region.y), 2 * (tile.own.x - region.x), *band.enlarged[plane],
-                 2 * (tile.own.y - band.ownTop), 2 * tile.own.x, 2 * tile.own.width, 2 * tile.own.height);
+        // Only the tile's own columns: the halo's enlargement belongs to its neighbours.
+        copyRows(enlarged, 0, 2 * (tile.own.x - region.x), destination, 0, 2 * tile.own.x, 2 * tile.own.width,
+                 2 * region.height);
     }
 
     void deliver(Band& band) {
@@ -118,16 +132,16 @@ private:
         band.jobs->rethrow();
         std::vector<const FrameBitmap*> planes;
         for (auto& plane : band.enlarged) planes.push_back(plane.get());
-        sink_.writeRows(planes, 0, 2 * band.ownRows);
+        sink_.writeRows(planes, 2 * (band.ownTop - band.sourceTop), 2 * band.ownRows);
     }
 
     PictureSource& source_;
     PictureSink& sink_;
-    InstancePool& pool_;
     const std::int32_t width_;
     const std::int32_t height_;
     const std::vector<FrameTile> tiles_;
     std::vector<Band> bands_;
+    const bool wholeRows_;  // one tile a band
 };
 
 }  // namespace
