@@ -52,6 +52,7 @@ private:
     struct Job {
         std::int64_t frameNumber = 0;
         FrameBitmap* source = nullptr;
+        FrameTiming timing;
     };
 
     // Records an error unless one of an earlier frame is already known.
@@ -105,11 +106,12 @@ private:
     void readFrames() {
         for (std::int64_t frameNumber = 1;; ++frameNumber) {
             FrameBitmap* slot = nullptr;
+            FrameTiming timing;
             bool gotFrame = false;
             try {
                 slot = takeSlot();
                 if (slot == nullptr) return;
-                gotFrame = reader_.readFrame(*slot);
+                gotFrame = reader_.readFrame(*slot, timing);
             } catch (...) {
                 if (slot != nullptr) releaseSlot(slot);
                 fail(frameNumber, std::current_exception());
@@ -121,7 +123,7 @@ private:
             }
             {
                 const std::lock_guard lock(mutex_);
-                jobs_[(jobStart_ + jobCount_) % jobs_.size()] = Job{frameNumber, slot};
+                jobs_[(jobStart_ + jobCount_) % jobs_.size()] = Job{frameNumber, slot, timing};
                 ++jobCount_;
             }
             jobReady_.notify_one();
@@ -167,7 +169,7 @@ private:
             releaseSlot(job.source);
             if (enlarged == nullptr || !awaitTurn(job.frameNumber)) continue;
             try {
-                writer_.writeFrame(*enlarged);
+                writer_.writeFrame(*enlarged, job.timing);
                 progress_.frameDone(job.frameNumber);
             } catch (...) {
                 fail(job.frameNumber, std::current_exception());

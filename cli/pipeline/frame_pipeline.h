@@ -9,9 +9,10 @@ namespace crest::cli {
 
 // The calling thread reads frames in order into a bounded set of source
 // bitmaps; each of `threads` workers owns one FilterInstance and enlarges
-// whole frames; finished frames are written strictly in input order by the
-// worker holding the next one. At most 2 x threads source frames and one
-// destination per worker exist at a time.
+// whole frames; finished frames are written strictly in input order, each
+// with the timing it was read with, by the worker holding the next one. At
+// most 2 x threads source frames and one destination per worker exist at a
+// time.
 //
 // Errors rank by frame: the earliest frame's error is thrown once every
 // thread has stopped, after every frame before it has been written, so the

@@ -155,25 +155,10 @@ private:
     AVColorRange range_ = AVCOL_RANGE_UNSPECIFIED;
 };
 
-// What the reading thread hands to the writing one: the timing of each frame
-// read, in order, and the packets of the copied streams.
-struct FrameTiming {
-    std::int64_t pts = 0;  // in the video stream's time base
-    std::int64_t duration = 0;
-};
-
-class FilmQueue {
+// What the reading thread hands to the writing one besides the frames: the
+// packets of the copied streams.
+class PacketQueue {
 public:
-    void pushTiming(FrameTiming timing) {
-        const std::lock_guard lock(mutex_);
-        timings_.push_back(timing);
-    }
-    FrameTiming popTiming() {
-        const std::lock_guard lock(mutex_);
-        const FrameTiming timing = timings_.front();
-        timings_.pop_front();
-        return timing;
-    }
     void pushPacket(Packet packet) {
         const std::lock_guard lock(mutex_);
         packets_.push_back(std::move(packet));
@@ -190,13 +175,12 @@ public:
 
 private:
     std::mutex mutex_;
-    std::deque<FrameTiming> timings_;
     std::deque<Packet> packets_;
 };
 
 class FilmReader final : public SequentialFrameReader {
 public:
-    FilmReader(const Options& options, FilmQueue& queue)
+    FilmReader(const Options& options, PacketQueue& queue)
         : path_(options.input), videoOnly_(options.videoOnly), queue_(queue) {
         open(options.streamIndex);
         if (options.startSeconds) seek(*options.startSeconds);
@@ -208,7 +192,8 @@ public:
 
     FrameSize frameSize() const override { return size_; }
 
-    bool readFrame(FrameBitmap& bitmap) override {
+    // Timed in the video stream's time base.
+    bool readFrame(FrameBitmap& bitmap, FrameTiming& timing) override {
         for (;;) {
             if (frameLimit_ >= 0 && framesRead_ >= frameLimit_) {
                 readTrailingPackets();
@@ -216,7 +201,7 @@ public:
             }
             const int status = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (status == 0) {
-                const bool kept = keepFrame(bitmap);
+                const bool kept = keepFrame(bitmap, timing);
                 av_frame_unref(frame_.get());
                 if (kept) return true;
                 continue;
@@ -395,7 +380,7 @@ private:
         });
     }
 
-    bool keepFrame(FrameBitmap& bitmap) {
+    bool keepFrame(FrameBitmap& bitmap, FrameTiming& timing) {
         AVFrame& frame = *frame_;
         std::int64_t pts = frame.best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) pts = nextPts_;
@@ -415,7 +400,7 @@ private:
             saidDepth_ = true;
         }
         converter_.toWords(frame, bitmap);
-        queue_.pushTiming(FrameTiming{pts, duration});
+        timing = FrameTiming{pts, duration};
         endPts_ = nextPts_;
         ++framesRead_;
         return true;
@@ -516,7 +501,7 @@ private:
 
     std::string path_;
     bool videoOnly_ = false;
-    FilmQueue& queue_;
+    PacketQueue& queue_;
     std::unique_ptr<AVFormatContext, InputCloser> input_;
     std::unique_ptr<AVCodecContext, CodecCloser> decoder_;
     Packet packet_;
@@ -558,7 +543,7 @@ bool hasOption(void* object, const char* name) {
 
 class FilmWriter final : public FrameWriter {
 public:
-    FilmWriter(const Options& options, const FilmReader& reader, FilmQueue& queue)
+    FilmWriter(const Options& options, const FilmReader& reader, PacketQueue& queue)
         : output_(options.output), reader_(reader), queue_(queue) {
         const AVOutputFormat* container = av_guess_format(nullptr, options.output.c_str(), nullptr);
         if (container == nullptr)
@@ -585,8 +570,7 @@ public:
         packet_.reset(checkedAllocation(av_packet_alloc()));
     }
 
-    void writeFrame(const FrameBitmap& bitmap) override {
-        const FrameTiming timing = queue_.popTiming();
+    void writeFrame(const FrameBitmap& bitmap, const FrameTiming& timing) override {
         ++framesWritten_;
         int status = av_frame_make_writable(picture_.get());
         if (status < 0) failAtFrame("cannot make a picture", status);
@@ -829,7 +813,7 @@ private:
     // Declared first, so the file is closed before the temporary is removed.
     TemporaryOutput output_;
     const FilmReader& reader_;
-    FilmQueue& queue_;
+    PacketQueue& queue_;
     std::unique_ptr<AVFormatContext, OutputCloser> muxer_;
     std::unique_ptr<AVCodecContext, CodecCloser> encoder_;
     AVStream* video_ = nullptr;
@@ -849,7 +833,7 @@ private:
 void enlargeFilm(const Options& options) {
     // Problems reach the user as one line each, from this command.
     av_log_set_level(AV_LOG_QUIET);
-    FilmQueue queue;
+    PacketQueue queue;
     FilmReader reader(options, queue);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
     FilmWriter writer(options, reader, queue);

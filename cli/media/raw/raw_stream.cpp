@@ -14,11 +14,12 @@ RawFrameReader::~RawFrameReader() {
     if (stream_ != stdin) std::fclose(stream_);
 }
 
-bool RawFrameReader::readFrame(FrameBitmap& frame) {
+bool RawFrameReader::readFrame(FrameBitmap& frame, FrameTiming& timing) {
     // The bitmap is top-down without padding: the frame is one block of bytes.
     const std::size_t frameBytes = frame.contiguousBytes();
     const std::size_t got = std::fread(frame.contiguousPixels(), 1, frameBytes, stream_);
     if (got == frameBytes) {
+        timing = FrameTiming{framesRead_, 1};
         ++framesRead_;
         return true;
     }
@@ -79,7 +80,9 @@ void RawFrameWriter::write(const std::uint8_t* bytes, std::size_t count) {
     if (std::fwrite(bytes, 1, count, stream_) != count) fail(errno);
 }
 
-void RawFrameWriter::writeFrame(const FrameBitmap& frame) { write(frame.contiguousPixels(), frame.contiguousBytes()); }
+void RawFrameWriter::writeFrame(const FrameBitmap& frame, const FrameTiming&) {
+    write(frame.contiguousPixels(), frame.contiguousBytes());
+}
 
 void RawFrameWriter::writeRows(std::span<const FrameBitmap* const> planes, std::int32_t at, std::int32_t count) {
     // The rows of a top-down bitmap without padding follow one another.

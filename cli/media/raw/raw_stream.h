@@ -18,10 +18,10 @@ public:
     RawFrameReader(const std::string& path, FrameSize size);
     ~RawFrameReader() override;
 
-    // Reads the next frame into a contiguous bitmap of frameSize(); false at
-    // the end of the input. Throws when the stream ends inside a frame or
-    // holds no frame at all.
-    bool readFrame(FrameBitmap& frame) override;
+    // Reads the next frame into a contiguous bitmap of frameSize(), timed by
+    // its number from 0 and lasting 1; false at the end of the input. Throws
+    // when the stream ends inside a frame or holds no frame at all.
+    bool readFrame(FrameBitmap& frame, FrameTiming& timing) override;
 
     FrameSize frameSize() const override { return size_; }
 
@@ -54,7 +54,8 @@ public:
     explicit RawFrameWriter(std::string path);
     ~RawFrameWriter() override;
 
-    void writeFrame(const FrameBitmap& frame) override;
+    // The timing has no place in a raw stream.
+    void writeFrame(const FrameBitmap& frame, const FrameTiming& timing) override;
     void writeRows(std::span<const FrameBitmap* const> planes, std::int32_t at, std::int32_t count) override;
     void finish() override;
 
