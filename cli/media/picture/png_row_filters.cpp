@@ -1,0 +1,169 @@
+#include "cli/media/picture/png_row_filters.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace crest::cli {
+
+namespace {
+
+// Average with a row of zeros above: the first row's average filter.
+enum class Kernel { none, sub, up, average, averageOfLeft, paeth };
+
+int paeth(int left, int up, int upLeft) {
+    const int estimate = left + up - upLeft;
+    const int toLeft = std::abs(estimate - left);
+    const int toUp = std::abs(estimate - up);
+    const int toUpLeft = std::abs(estimate - upLeft);
+    if (toLeft <= toUp && toLeft <= toUpLeft) return left;
+    return toUp <= toUpLeft ? up : upLeft;
+}
+
+std::uint32_t magnitude(std::uint8_t byte) { return byte < 128 ? byte : 256u - byte; }
+
+// The predictor of byte i, which has a whole pixel to its left.
+template <Kernel K>
+int predicted(const std::uint8_t* row, const std::uint8_t* previous, std::size_t i, std::size_t bands) {
+    if constexpr (K == Kernel::none) return 0;
+    if constexpr (K == Kernel::sub) return row[i - bands];
+    if constexpr (K == Kernel::up) return previous[i];
+    if constexpr (K == Kernel::average) return (row[i - bands] + previous[i]) / 2;
+    if constexpr (K == Kernel::averageOfLeft) return row[i - bands] / 2;
+    if constexpr (K == Kernel::paeth) return paeth(row[i - bands], previous[i], previous[i - bands]);
+}
+
+// The predictor of a byte of the first pixel, which has zeros to its left.
+template <Kernel K>
+int predictedFirst(const std::uint8_t* previous, std::size_t i) {
+    if constexpr (K == Kernel::up || K == Kernel::paeth) return previous[i];
+    if constexpr (K == Kernel::average) return previous[i] / 2;
+    return 0;
+}
+
+#if defined(__SSE2__)
+__m128i select(__m128i mask, __m128i ifSet, __m128i otherwise) {
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, otherwise));
+}
+
+__m128i absolute16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
+
+// Paeth's choice among 8 left, up and upper-left samples widened to 16 bits.
+__m128i paeth16(__m128i left, __m128i up, __m128i upLeft) {
+    const __m128i toLeft = absolute16(_mm_sub_epi16(up, upLeft));
+    const __m128i toUp = absolute16(_mm_sub_epi16(left, upLeft));
+    const __m128i toUpLeft = absolute16(_mm_sub_epi16(_mm_add_epi16(left, up), _mm_add_epi16(upLeft, upLeft)));
+    const __m128i notLeft = _mm_or_si128(_mm_cmpgt_epi16(toLeft, toUp), _mm_cmpgt_epi16(toLeft, toUpLeft));
+    const __m128i upOrUpLeft = select(_mm_cmpgt_epi16(toUp, toUpLeft), upLeft, up);
+    return select(notLeft, upOrUpLeft, left);
+}
+
+template <Kernel K>
+__m128i predicted16(const std::uint8_t* row, const std::uint8_t* previous, std::size_t i, std::size_t bands) {
+    const auto load = [](const std::uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (K == Kernel::none) return zero;
+    if constexpr (K == Kernel::sub) return load(row + i - bands);
+    if constexpr (K == Kernel::up) return load(previous + i);
+    if constexpr (K == Kernel::average || K == Kernel::averageOfLeft) {
+        const __m128i left = load(row + i - bands);
+        const __m128i up = K == Kernel::average ? load(previous + i) : zero;
+        // pavgb rounds up; the filter rounds down.
+        return _mm_sub_epi8(_mm_avg_epu8(left, up), _mm_and_si128(_mm_xor_si128(left, up), _mm_set1_epi8(1)));
+    }
+    if constexpr (K == Kernel::paeth) {
+        const __m128i left = load(row + i - bands);
+        const __m128i up = load(previous + i);
+        const __m128i upLeft = load(previous + i - bands);
+        const __m128i low = paeth16(_mm_unpacklo_epi8(left, zero), _mm_unpacklo_epi8(up, zero),
+                                    _mm_unpacklo_epi8(upLeft, zero));
+        const __m128i high = paeth16(_mm_unpackhi_epi8(left, zero), _mm_unpackhi_epi8(up, zero),
+                                     _mm_unpackhi_epi8(upLeft, zero));
+        return _mm_packus_epi16(low, high);
+    }
+}
+#endif
+
+template <Kernel K>
+std::uint64_t filtered(const std::uint8_t* row, const std::uint8_t* previous, std::size_t rowBytes, std::size_t bands,
+                       std::uint8_t* out) {
+    const std::size_t lead = std::min(bands, rowBytes);
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < lead; ++i) {
+        out[i] = static_cast<std::uint8_t>(row[i] - predictedFirst<K>(previous, i));
+        sum += magnitude(out[i]);
+    }
+    std::size_t i = lead;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    for (; i + 16 <= rowBytes; i += 16) {
+        const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i bytes = _mm_sub_epi8(samples, predicted16<K>(row, previous, i, bands));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+        // The magnitude of a byte taken as signed is the smaller of it and its negation.
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_min_epu8(bytes, _mm_sub_epi8(zero, bytes)), zero));
+    }
+    sum += static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
+           static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+#endif
+    for (; i < rowBytes; ++i) {
+        out[i] = static_cast<std::uint8_t>(row[i] - predicted<K>(row, previous, i, bands));
+        sum += magnitude(out[i]);
+    }
+    return sum;
+}
+
+}  // namespace
+
+std::uint64_t filterPngRowWith(PngFilter filter, const std::uint8_t* row, const std::uint8_t* previous,
+                               std::size_t rowBytes, int bands, std::uint8_t* out) {
+    const auto step = static_cast<std::size_t>(bands);
+    // Against a row of zeros, up is none and Paeth is sub.
+    switch (filter) {
+    case PngFilter::none:
+        return filtered<Kernel::none>(row, previous, rowBytes, step, out);
+    case PngFilter::sub:
+        return filtered<Kernel::sub>(row, previous, rowBytes, step, out);
+    case PngFilter::up:
+        return previous != nullptr ? filtered<Kernel::up>(row, previous, rowBytes, step, out)
+                                   : filtered<Kernel::none>(row, previous, rowBytes, step, out);
+    case PngFilter::average:
+        return previous != nullptr ? filtered<Kernel::average>(row, previous, rowBytes, step, out)
+                                   : filtered<Kernel::averageOfLeft>(row, previous, rowBytes, step, out);
+    case PngFilter::paeth:
+        return previous != nullptr ? filtered<Kernel::paeth>(row, previous, rowBytes, step, out)
+                                   : filtered<Kernel::sub>(row, previous, rowBytes, step, out);
+    }
+    return 0;
+}
+
+void filterPngRow(const std::uint8_t* row, const std::uint8_t* previous, std::size_t rowBytes, int bands,
+                  std::uint8_t* out, std::uint8_t* scratch) {
+    std::uint8_t* best = out + 1;
+    std::uint8_t* trial = scratch;
+    PngFilter bestFilter = PngFilter::none;
+    std::uint64_t bestSum = filterPngRowWith(PngFilter::none, row, previous, rowBytes, bands, best);
+    // Without a row above, up and Paeth repeat none and sub.
+    const PngFilter firstRow[] = {PngFilter::sub, PngFilter::average};
+    const PngFilter otherRows[] = {PngFilter::sub, PngFilter::up, PngFilter::average, PngFilter::paeth};
+    const std::span<const PngFilter> trials =
+        previous != nullptr ? std::span<const PngFilter>(otherRows) : std::span<const PngFilter>(firstRow);
+    for (const PngFilter filter : trials) {
+        const std::uint64_t sum = filterPngRowWith(filter, row, previous, rowBytes, bands, trial);
+        if (sum >= bestSum) continue;
+        bestSum = sum;
+        bestFilter = filter;
+        std::swap(best, trial);
+    }
+    if (best != out + 1) std::memcpy(out + 1, best, rowBytes);
+    out[0] = static_cast<std::uint8_t>(bestFilter);
+}
+
+}  // namespace crest::cli
