@@ -52,20 +52,26 @@ __m128i select(__m128i mask, __m128i ifSet, __m128i otherwise) {
     return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, otherwise));
 }
 
-__m128i absolute16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
+__m128i absoluteDifference(__m128i x, __m128i y) { return _mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x)); }
 
-// Paeth's choice among 8 left, up and upper-left samples widened to 16 bits.
-__m128i paeth16(__m128i left, __m128i up, __m128i upLeft) {
-    const __m128i toLeft = absolute16(_mm_sub_epi16(up, upLeft));
-    const __m128i toUp = absolute16(_mm_sub_epi16(left, upLeft));
-    const __m128i toUpLeft = absolute16(_mm_sub_epi16(_mm_add_epi16(left, up), _mm_add_epi16(upLeft, upLeft)));
-    const __m128i notLeft = _mm_or_si128(_mm_cmpgt_epi16(toLeft, toUp), _mm_cmpgt_epi16(toLeft, toUpLeft));
-    const __m128i upOrUpLeft = select(_mm_cmpgt_epi16(toUp, toUpLeft), upLeft, up);
-    return select(notLeft, upOrUpLeft, left);
+__m128i atMost(__m128i x, __m128i y) { return _mm_cmpeq_epi8(_mm_min_epu8(x, y), x); }
+
+// Paeth's choice among 16 left, up and upper-left samples, in bytes: its
+// distance to the upper left, |left + up - 2 upLeft|, is the sum of the
+// other two where left and up lie on the same side of upLeft and their
+// difference otherwise. A sum past 255 saturates, which changes no
+// comparison, as both others are at most 255.
+__m128i paethVector(__m128i left, __m128i up, __m128i upLeft) {
+    const __m128i toLeft = absoluteDifference(up, upLeft);
+    const __m128i toUp = absoluteDifference(left, upLeft);
+    const __m128i sameSide = _mm_cmpeq_epi8(atMost(upLeft, up), atMost(upLeft, left));
+    const __m128i toUpLeft = select(sameSide, _mm_adds_epu8(toLeft, toUp), absoluteDifference(toLeft, toUp));
+    const __m128i isLeft = _mm_and_si128(atMost(toLeft, toUp), atMost(toLeft, toUpLeft));
+    return select(isLeft, left, select(atMost(toUp, toUpLeft), up, upLeft));
 }
 
 template <Kernel K>
-__m128i predicted16(const std::uint8_t* row, const std::uint8_t* previous, std::size_t i, std::size_t bands) {
+__m128i predictedVector(const std::uint8_t* row, const std::uint8_t* previous, std::size_t i, std::size_t bands) {
     const auto load = [](const std::uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
     const __m128i zero = _mm_setzero_si128();
     if constexpr (K == Kernel::none) return zero;
@@ -77,16 +83,8 @@ __m128i predicted16(const std::uint8_t* row, const std::uint8_t* previous, std::
         // pavgb rounds up; the filter rounds down.
         return _mm_sub_epi8(_mm_avg_epu8(left, up), _mm_and_si128(_mm_xor_si128(left, up), _mm_set1_epi8(1)));
     }
-    if constexpr (K == Kernel::paeth) {
-        const __m128i left = load(row + i - bands);
-        const __m128i up = load(previous + i);
-        const __m128i upLeft = load(previous + i - bands);
-        const __m128i low = paeth16(_mm_unpacklo_epi8(left, zero), _mm_unpacklo_epi8(up, zero),
-                                    _mm_unpacklo_epi8(upLeft, zero));
-        const __m128i high = paeth16(_mm_unpackhi_epi8(left, zero), _mm_unpackhi_epi8(up, zero),
-                                     _mm_unpackhi_epi8(upLeft, zero));
-        return _mm_packus_epi16(low, high);
-    }
+    if constexpr (K == Kernel::paeth)
+        return paethVector(load(row + i - bands), load(previous + i), load(previous + i - bands));
 }
 #endif
 
@@ -105,7 +103,7 @@ std::uint64_t filtered(const std::uint8_t* row, const std::uint8_t* previous, st
     __m128i sums = zero;
     for (; i + 16 <= rowBytes; i += 16) {
         const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        const __m128i bytes = _mm_sub_epi8(samples, predicted16<K>(row, previous, i, bands));
+        const __m128i bytes = _mm_sub_epi8(samples, predictedVector<K>(row, previous, i, bands));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
         // The magnitude of a byte taken as signed is the smaller of it and its negation.
         sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_min_epu8(bytes, _mm_sub_epi8(zero, bytes)), zero));
