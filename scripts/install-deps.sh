@@ -3,7 +3,8 @@
 # natively (as root, or through sudo). Safe to run again: with everything in
 # place it changes nothing.
 # make: the default preset generates Makefiles. libvips-dev: pictures in the
-# command; zlib1g-dev: its PNG image data deflated in stripes; libpng-dev: the
+# command; libisal-dev and zlib1g-dev: its PNG image data deflated in stripes
+# (by ISA-L's igzip, by zlib in builds without it); libpng-dev: the
 # tests write some PNGs byte by byte. clang and its
 # runtime: the fuzz stage. FFmpeg's libraries: films in the command; the
 # ffmpeg program: the film tests. python3-*: the library's Python module and
@@ -15,7 +16,7 @@ set -euo pipefail
 
 NATIVE_ARCH=$(dpkg --print-architecture)
 # libpng-dev is also installed for i386 (install-windows-deps.sh), so each is named.
-ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE_ARCH" libvips-dev zlib1g-dev pkg-config \
+ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE_ARCH" libvips-dev libisal-dev zlib1g-dev pkg-config \
   ninja-build clang-14 libclang-rt-14-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg \
   python3-dev python3-pybind11 python3-numpy python3-pytest

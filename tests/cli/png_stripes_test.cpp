@@ -3,9 +3,11 @@
 #include <vips/vips.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/media/picture/png_row_filters.h"
 #include "cli/media/picture/png_stripes.h"
 #include "tests/support/picture_generator.h"
 
@@ -73,6 +75,49 @@ TEST(PngStripes, DecodeToTheSamplesWithTheSameBytesOnAnyThreadCount) {
         EXPECT_EQ(inflateImageData(oneThread, static_cast<std::size_t>(c.height) * (c.width * c.bands + 1)), Z_OK)
             << c.width << "x" << c.height;
     }
+}
+
+// A filtered byte as PNG defines it, with zeros left of the row and above the first.
+std::uint8_t plainFiltered(int filter, const std::uint8_t* row, const std::uint8_t* above, std::size_t i, std::size_t bands) {
+    const int left = i >= bands ? row[i - bands] : 0;
+    const int up = above != nullptr ? above[i] : 0;
+    const int upLeft = above != nullptr && i >= bands ? above[i - bands] : 0;
+    const int toLeft = std::abs(up - upLeft), toUp = std::abs(left - upLeft), toUpLeft = std::abs(left + up - 2 * upLeft);
+    const int paeth = toLeft <= toUp && toLeft <= toUpLeft ? left : toUp <= toUpLeft ? up : upLeft;
+    const int predictor[] = {0, left, up, (left + up) / 2, paeth};
+    return static_cast<std::uint8_t>(row[i] - predictor[filter]);
+}
+
+TEST(PngRowFilters, MatchThePlainFiltersAndKeepTheSmallestSum) {
+    // Full bytes, and few values near 0 and 128 for ties and wrap-around.
+    for (const std::uint8_t mask : {0xFF, 0x81})
+        for (int bands = 1; bands <= 4; ++bands)
+            for (const std::size_t width : {1, 5, 6, 17, 33, 100}) {
+                const std::size_t rowBytes = width * static_cast<std::size_t>(bands);
+                const auto noise = pictures::makePicture(pictures::Content::noise, static_cast<std::int32_t>(rowBytes), 2,
+                                                         rowBytes + mask);
+                std::vector<std::uint8_t> rows;
+                for (const std::uint32_t pixel : noise.pixels) rows.push_back(static_cast<std::uint8_t>(pixel & mask));
+                for (const bool firstRow : {true, false}) {
+                    const std::uint8_t* above = firstRow ? nullptr : rows.data();
+                    const std::uint8_t* row = rows.data() + rowBytes;
+                    std::vector<std::uint8_t> expected[5], out(rowBytes), chosen(rowBytes + 1), scratch(rowBytes);
+                    std::uint64_t sums[5] = {};
+                    for (int filter = 0; filter < 5; ++filter) {
+                        for (std::size_t i = 0; i < rowBytes; ++i) {
+                            expected[filter].push_back(plainFiltered(filter, row, above, i, bands));
+                            sums[filter] += std::min(expected[filter][i], std::uint8_t(256 - expected[filter][i]));
+                        }
+                        EXPECT_EQ(filterPngRowWith(static_cast<PngFilter>(filter), row, above, rowBytes, bands, out.data()),
+                                  sums[filter]);
+                        EXPECT_EQ(out, expected[filter]) << "filter " << filter << ", " << width << "x" << bands;
+                    }
+                    filterPngRow(row, above, rowBytes, bands, chosen.data(), scratch.data());
+                    const auto best = std::min_element(sums, sums + 5) - sums;
+                    EXPECT_EQ(chosen[0], best) << width << "x" << bands << (firstRow ? ", first row" : "");
+                    EXPECT_TRUE(std::equal(chosen.begin() + 1, chosen.end(), expected[best].begin()));
+                }
+            }
 }
 
 }  // namespace
