@@ -46,7 +46,8 @@ void enlargeRawStream(const Options& options) {
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
     ProgressLine progress(stderrIsTerminal());
     try {
-        enlargeStream(reader, writer, module, options.threads, progress);
+        InstancePool pool(module, options.threads);
+        enlargeStream(reader, writer, pool, progress);
         writer.finish();
     } catch (...) {
         progress.finish(false);

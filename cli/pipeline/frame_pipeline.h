@@ -1,23 +1,23 @@
-// Enlarging a stream of frames with several filter instances side by side.
+// Enlarging a stream of frames on a pool of filter instances.
 #pragma once
 
-#include "cli/hosting/filter_host.h"
-#include "cli/pipeline/frame_stream.h"
 #include "cli/app/progress_line.h"
+#include "cli/pipeline/frame_stream.h"
+#include "cli/pipeline/instance_pool.h"
 
 namespace crest::cli {
 
 // The calling thread reads frames in order into a bounded set of source
-// bitmaps; each of `threads` workers owns one FilterInstance and enlarges
-// whole frames; finished frames are written strictly in input order, each
-// with the timing it was read with, by the worker holding the next one. At
-// most 2 x threads source frames and one destination per worker exist at a
-// time.
+// bitmaps and hands each to the pool as one job; a job enlarges its frame
+// with its worker's instance and, once every earlier frame is written,
+// writes it with the timing it was read with. At most 2 x pool.size()
+// source frames and one destination per instance exist at a time.
 //
-// Errors rank by frame: the earliest frame's error is thrown once every
-// thread has stopped, after every frame before it has been written, so the
-// output and the message are those of a single instance.
-void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
-                   ProgressLine& progress);
+// Errors rank by frame: the earliest frame's error is thrown once every job
+// has ended, after every frame before it has been written, so the output
+// and the message are those of a single instance. The pool serves this
+// stream alone while it runs: its jobs start in frame order, so the job
+// holding the next frame to write never waits behind a later one.
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, ProgressLine& progress);
 
 }  // namespace crest::cli

@@ -54,7 +54,8 @@ TEST(FramePipelineTest, EveryFrameKeepsItsTimingWhenLaterFramesFinishFirst) {
         ScriptedReader reader(delays);
         RecordingWriter writer;
         ProgressLine progress(false);
-        enlargeStream(reader, writer, module, threads, progress);
+        InstancePool pool(module, threads);
+        enlargeStream(reader, writer, pool, progress);
         std::vector<Written> expected;
         for (std::uint32_t i = 0; i < delays.size(); ++i)
             expected.emplace_back(i, timingOf(i).pts, timingOf(i).duration);

@@ -840,7 +840,8 @@ void enlargeFilm(const Options& options) {
     ProgressLine progress(stderrIsTerminal());
     progress.setTotal(reader.expectedFrames());
     try {
-        enlargeStream(reader, writer, module, options.threads, progress);
+        InstancePool pool(module, options.threads);
+        enlargeStream(reader, writer, pool, progress);
         writer.finish();
     } catch (...) {
         progress.finish(false);
