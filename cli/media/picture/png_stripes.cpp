@@ -10,11 +10,9 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace crest::cli {
@@ -165,42 +163,6 @@ std::string PngImageDataJoiner::chunkOf(PngStripe& stripe, bool last) {
     chunk.reserve(data.size() + 12);
     appendChunk(chunk, "IDAT", data.data(), data.size());
     return chunk;
-}
-
-std::string pngImageData(const std::uint8_t* samples, std::int32_t width, std::int32_t height, int bands, int threads,
-                         std::size_t stripeBytes) {
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(bands);
-    const std::int32_t rowsEach = pngStripeRows(rowBytes, stripeBytes);
-    const std::size_t count = static_cast<std::size_t>((height + rowsEach - 1) / rowsEach);
-    std::vector<PngStripe> stripes(count);
-    std::atomic<std::size_t> next = 0;
-    std::atomic<bool> failed = false;
-    auto work = [&] {
-        for (std::size_t i; (i = next++) < count;) {
-            const std::int32_t y = static_cast<std::int32_t>(i) * rowsEach;
-            const std::uint8_t* rows = samples + rowBytes * static_cast<std::size_t>(y);
-            try {
-                stripes[i] = deflatePngStripe(rows, y > 0 ? rows - rowBytes : nullptr, std::min(rowsEach, height - y),
-                                              rowBytes, bands, i + 1 == count);
-            } catch (...) {
-                failed = true;
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t threadCount = std::min<std::size_t>(static_cast<std::size_t>(std::max(threads, 1)), count);
-    for (std::size_t i = 1; i < threadCount; ++i) helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers) helper.join();
-    if (failed) throw std::runtime_error("zlib could not deflate the image data");
-
-    PngImageDataJoiner joiner;
-    std::string chunks;
-    for (std::size_t i = 0; i < count; ++i) {
-        chunks += joiner.chunkOf(stripes[i], i + 1 == count);
-        std::string().swap(stripes[i].deflated);
-    }
-    return chunks;
 }
 
 PngFraming pngFraming(const std::string& png, std::int32_t height) {

@@ -1,4 +1,4 @@
-// PNG image data deflated in stripes on several threads.
+// PNG image data deflated in stripes, which several threads can deflate at once.
 #pragma once
 
 #include <cstddef>
@@ -40,11 +40,6 @@ private:
     std::uint32_t adler_ = 1;
     bool first_ = true;
 };
-
-// The IDAT chunks of a whole picture's rows, its stripes deflated on up to
-// `threads` threads.
-std::string pngImageData(const std::uint8_t* samples, std::int32_t width, std::int32_t height, int bands, int threads,
-                         std::size_t stripeBytes = kPngStripeBytes);
 
 // What goes around the image data of a PNG that libvips wrote: its chunks
 // before and after its IDAT chunks, the height in its header set to height.
