@@ -19,7 +19,6 @@
 #include "cli/hosting/module_loader.h"
 #include "cli/app/options.h"
 #include "cli/app/path_kind.h"
-#include "cli/app/progress_line.h"
 #include "cli/media/raw/raw_stream.h"
 #include "cli/media/picture/still_images.h"
 #include "cli/app/temporary_output.h"
@@ -44,16 +43,7 @@ void enlargeRawStream(const Options& options) {
     RawFrameReader reader(options.input, *options.rawSize);
     RawFrameWriter writer(options.output);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    ProgressLine progress(stderrIsTerminal());
-    try {
-        InstancePool pool(module, options.threads);
-        enlargeStream(reader, writer, pool, progress);
-        writer.finish();
-    } catch (...) {
-        progress.finish(false);
-        throw;
-    }
-    progress.finish(true);
+    enlargeWholeStream(reader, writer, module, options.threads, 0);
 }
 
 // Whether the run is film to film; the film options only make sense then.

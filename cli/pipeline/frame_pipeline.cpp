@@ -147,4 +147,19 @@ void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstanceP
     stream.run();
 }
 
+void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+                        std::int64_t totalFrames) {
+    ProgressLine progress(stderrIsTerminal());
+    progress.setTotal(totalFrames);
+    try {
+        InstancePool pool(module, threads);
+        enlargeStream(reader, writer, pool, progress);
+        writer.finish();
+    } catch (...) {
+        progress.finish(false);
+        throw;
+    }
+    progress.finish(true);
+}
+
 }  // namespace crest::cli

@@ -1,6 +1,8 @@
 // Enlarging a stream of frames on a pool of filter instances.
 #pragma once
 
+#include <cstdint>
+
 #include "cli/app/progress_line.h"
 #include "cli/pipeline/frame_stream.h"
 #include "cli/pipeline/instance_pool.h"
@@ -19,5 +21,11 @@ namespace crest::cli {
 // stream alone while it runs: its jobs start in frame order, so the job
 // holding the next frame to write never waits behind a later one.
 void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, ProgressLine& progress);
+
+// A whole run of the command on a stream: a pool of `threads` instances,
+// a progress line on a terminal (out of totalFrames where that is known,
+// 0 otherwise), and the writer finished once every frame is written.
+void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+                        std::int64_t totalFrames);
 
 }  // namespace crest::cli

@@ -27,7 +27,6 @@ extern "C" {
 #include "cli/pipeline/frame_pipeline.h"
 #include "cli/hosting/module_loader.h"
 #include "cli/app/path_kind.h"
-#include "cli/app/progress_line.h"
 #include "cli/app/temporary_output.h"
 
 namespace crest::cli {
@@ -837,17 +836,7 @@ void enlargeFilm(const Options& options) {
     FilmReader reader(options, queue);
     const FilterModule module(options.modulePath.value_or(defaultModulePath()));
     FilmWriter writer(options, reader, queue);
-    ProgressLine progress(stderrIsTerminal());
-    progress.setTotal(reader.expectedFrames());
-    try {
-        InstancePool pool(module, options.threads);
-        enlargeStream(reader, writer, pool, progress);
-        writer.finish();
-    } catch (...) {
-        progress.finish(false);
-        throw;
-    }
-    progress.finish(true);
+    enlargeWholeStream(reader, writer, module, options.threads, reader.expectedFrames());
 }
 
 }  // namespace crest::cli
