@@ -115,7 +115,7 @@ void FilterInstance::startRun(std::int32_t width, std::int32_t height, FrameBitm
     runStarted_ = true;
     runWidth_ = width;
     runHeight_ = height;
-    runDestination_ = &destination;
+    runDestination_ = destination.identity();
 }
 
 void FilterInstance::endRun() {
@@ -126,7 +126,8 @@ void FilterInstance::endRun() {
 }
 
 void FilterInstance::run(FrameBitmap& source, FrameBitmap& destination, std::int64_t frameNumber) {
-    if (!runStarted_ || source.width != runWidth_ || source.height != runHeight_ || &destination != runDestination_) {
+    if (!runStarted_ || source.width != runWidth_ || source.height != runHeight_ ||
+        destination.identity() != runDestination_) {
         endRun();
         startRun(source.width, source.height, destination);
     }

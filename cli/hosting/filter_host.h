@@ -74,7 +74,7 @@ private:
     FrameBitmap destination_{0, 0};
     bool runStarted_ = false;
     std::int32_t runWidth_ = 0;
-    const FrameBitmap* runDestination_ = nullptr;  // the one the run was sized on
+    std::uint64_t runDestination_ = 0;  // the identity of the bitmap the run was sized on
     std::int32_t runHeight_ = 0;
 };
 

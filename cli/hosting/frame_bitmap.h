@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +25,10 @@ public:
     }
     FrameBitmap(const FrameBitmap&) = delete;
     FrameBitmap& operator=(const FrameBitmap&) = delete;
+
+    // Distinct for every bitmap the process makes: a bitmap made where one
+    // was destroyed has its address, not its identity.
+    std::uint64_t identity() const { return identity_; }
 
     // Called by the module after it has changed width and height.
     std::int32_t notifySizeChanged() override {
@@ -95,6 +100,12 @@ private:
         return static_cast<std::uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(y) * pitch + 4 * static_cast<std::ptrdiff_t>(x);
     }
 
+    static std::uint64_t nextIdentity() {
+        static std::atomic<std::uint64_t> made{0};
+        return ++made;
+    }
+
+    const std::uint64_t identity_ = nextIdentity();
     std::int32_t rowPadding_;
     bool bottomUp_;
     std::vector<std::uint8_t> storage_;

@@ -2,7 +2,9 @@
 // module's instances, against the whole picture on one instance.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <vector>
 
@@ -94,6 +96,22 @@ TEST(PictureBands, BandsAndTilesOnAPoolGiveTheWholePictureWordForWord) {
         EXPECT_EQ(source.rowsRead(), c.height) << label;
         EXPECT_EQ(bytesOf(sink.plane(0)), bytesOf(single.enlarge(*colour, 1))) << label;
         EXPECT_EQ(bytesOf(sink.plane(1)), bytesOf(single.enlarge(*alpha, 1))) << "alpha of " << label;
+    }
+}
+
+// The pictures of a folder come and go on the same instances, so a band's
+// destination may be made where an earlier picture's was destroyed.
+TEST(PictureBands, ADestinationMadeWhereAnotherWasDestroyedIsSizedAnew) {
+    const FilterModule module(CRESTDOUBLER_MODULE);
+    FilterInstance instance(module);
+    const auto source = planeOf(pictures::makePicture(pictures::Content::natural, 24, 16, 5));
+    const std::vector<std::uint8_t> expected = bytesOf(instance.enlarge(*source, 1));
+    alignas(FrameBitmap) std::byte place[sizeof(FrameBitmap)];
+    for (int round = 0; round < 2; ++round) {
+        auto* destination = new (place) FrameBitmap(0, 0);
+        instance.enlargeInto(*source, *destination, 1);
+        EXPECT_EQ(bytesOf(*destination), expected) << "round " << round;
+        destination->~FrameBitmap();
     }
 }
 
