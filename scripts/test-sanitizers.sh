@@ -16,7 +16,7 @@ echo "== configure and build the sanitize preset"
 cmake --preset sanitize || fail "configuring build-sanitize"
 cmake --build --preset sanitize -j2 || fail "building build-sanitize"
 # A cache configured without sanitizers would pass without checking anything.
-ldd build-sanitize/engine_tests | grep -q libasan || fail "build-sanitize/engine_tests is not built with AddressSanitizer"
+ldd build-sanitize/engine_tests | grep libasan >/dev/null || fail "build-sanitize/engine_tests is not built with AddressSanitizer"
 
 echo "== test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=detect_leaks=1
