@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 
 namespace crest::cli {
 

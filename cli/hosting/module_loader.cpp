@@ -1,7 +1,7 @@
 #include "cli/hosting/module_loader.h"
 
-#include "cli/app/command_error.h"
-#include "cli/app/file_access.h"
+#include "cli/base/command_error.h"
+#include "cli/base/file_access.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "cli/base/command_error.h"
+
 namespace crest::cli {
 
 namespace {
@@ -16,7 +18,7 @@ constexpr std::int64_t kNoError = std::numeric_limits<std::int64_t>::max();
 
 class FrameStream {
 public:
-    FrameStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, ProgressLine& progress)
+    FrameStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress)
         : reader_(reader), writer_(writer), pool_(pool), progress_(progress), slotLimit_(2 * std::size_t(pool.size())) {
         // Reserved once, so the steady state allocates nothing but the jobs.
         slots_.reserve(slotLimit_);
@@ -28,6 +30,11 @@ public:
         {
             JobGroup jobs(pool_);
             for (std::int64_t frameNumber = 1;; ++frameNumber) {
+                if (progress_.cancelled()) {
+                    readError = std::make_exception_ptr(JobCancelled());
+                    failAt(frameNumber);
+                    break;
+                }
                 FrameBitmap* slot = takeSlot();
                 if (slot == nullptr) break;
                 FrameTiming timing;
@@ -67,7 +74,7 @@ private:
         if (enlarged == nullptr || !awaitTurn(frameNumber)) return;
         try {
             writer_.writeFrame(*enlarged, timing);
-            progress_.frameDone(frameNumber);
+            progress_.setDone(frameNumber);
         } catch (...) {
             failAt(frameNumber);
             throw;
@@ -129,7 +136,7 @@ private:
     SequentialFrameReader& reader_;
     FrameWriter& writer_;
     InstancePool& pool_;
-    ProgressLine& progress_;
+    Progress& progress_;
     const std::size_t slotLimit_;
 
     std::mutex mutex_;
@@ -142,24 +149,16 @@ private:
 
 }  // namespace
 
-void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, ProgressLine& progress) {
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress) {
     FrameStream stream(reader, writer, pool, progress);
     stream.run();
 }
 
-void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
                         std::int64_t totalFrames) {
-    ProgressLine progress(stderrIsTerminal());
     progress.setTotal(totalFrames);
-    try {
-        InstancePool pool(module, threads);
-        enlargeStream(reader, writer, pool, progress);
-        writer.finish();
-    } catch (...) {
-        progress.finish(false);
-        throw;
-    }
-    progress.finish(true);
+    enlargeStream(reader, writer, pool, progress);
+    writer.finish();
 }
 
 }  // namespace crest::cli

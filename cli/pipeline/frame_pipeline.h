@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "cli/app/progress_line.h"
+#include "cli/base/progress.h"
 #include "cli/pipeline/frame_stream.h"
 #include "cli/pipeline/instance_pool.h"
 
@@ -20,12 +20,12 @@ namespace crest::cli {
 // and the message are those of a single instance. The pool serves this
 // stream alone while it runs: its jobs start in frame order, so the job
 // holding the next frame to write never waits behind a later one.
-void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, ProgressLine& progress);
+// A job that is cancelled stops reading and fails with JobCancelled.
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress);
 
-// A whole run of the command on a stream: a pool of `threads` instances,
-// a progress line on a terminal (out of totalFrames where that is known,
-// 0 otherwise), and the writer finished once every frame is written.
-void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, const FilterModule& module, int threads,
+// A whole stream: its total (0 when not known beforehand) set on the
+// progress, every frame enlarged and written, and the writer finished.
+void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
                         std::int64_t totalFrames);
 
 }  // namespace crest::cli

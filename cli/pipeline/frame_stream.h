@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "cli/hosting/frame_bitmap.h"
-#include "cli/app/options.h"
+#include "cli/base/frame_size.h"
 
 namespace crest::cli {
 

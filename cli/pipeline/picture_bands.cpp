@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/app/options.h"
+#include "cli/base/frame_size.h"
 #include "engine/frame_tiles.h"
 
 namespace crest::cli {
@@ -50,9 +50,10 @@ void resize(std::unique_ptr<FrameBitmap>& bitmap, std::int32_t width, std::int32
 
 class BandedPicture {
 public:
-    BandedPicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape)
+    BandedPicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape, Progress* progress)
         : source_(source),
           sink_(sink),
+          progress_(progress),
           width_(source.width()),
           height_(source.height()),
           tiles_(frameTiles(width_, height_, shape.tileWidth, shape.bandRows)),
@@ -72,6 +73,7 @@ public:
             while (end < tiles_.size() && tiles_[end].own.y == tiles_[first].own.y) ++end;
             Band& band = bands_[count % bands_.size()];
             if (count >= bands_.size()) deliver(band);
+            if (progress_ != nullptr) progress_->throwIfCancelled();
             read(band, count == 0 ? nullptr : &bands_[(count - 1) % bands_.size()], tiles_[first]);
             for (std::size_t tile = first; tile < end; ++tile)
                 for (std::size_t plane = 0; plane < band.source.size(); ++plane)
@@ -133,10 +135,12 @@ private:
         std::vector<const FrameBitmap*> planes;
         for (auto& plane : band.enlarged) planes.push_back(plane.get());
         sink_.writeRows(planes, 2 * (band.ownTop - band.sourceTop), 2 * band.ownRows);
+        if (progress_ != nullptr) progress_->advance(band.ownRows);
     }
 
     PictureSource& source_;
     PictureSink& sink_;
+    Progress* const progress_;
     const std::int32_t width_;
     const std::int32_t height_;
     const std::vector<FrameTile> tiles_;
@@ -154,8 +158,9 @@ BandShape pictureBandShape(std::int32_t width, std::int32_t height, int instance
     return {ceilDivide(width, columns), std::clamp(rows, std::min(kMinBandRows, height), kMaxTileHeight)};
 }
 
-void enlargePicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape) {
-    BandedPicture(source, sink, pool, shape).run();
+void enlargePicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape, Progress* progress) {
+    if (progress != nullptr) progress->setTotal(source.height());
+    BandedPicture(source, sink, pool, shape, progress).run();
 }
 
 void enlargePicture(PictureSource& source, PictureSink& sink, InstancePool& pool) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "cli/base/progress.h"
 #include "cli/hosting/frame_bitmap.h"
 #include "cli/pipeline/instance_pool.h"
 
@@ -51,8 +52,10 @@ BandShape pictureBandShape(std::int32_t width, std::int32_t height, int instance
 // the sink in order while later ones are enlarged. One more band than the
 // pool has instances is in memory at a time. Throws the error of the
 // earliest band that failed, once no job touches the bands any more; the
-// sink is then not finished.
-void enlargePicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape);
+// sink is then not finished. With a progress, its units are source rows
+// delivered, and a cancelled job stops before its next band.
+void enlargePicture(PictureSource& source, PictureSink& sink, InstancePool& pool, BandShape shape,
+                    Progress* progress = nullptr);
 void enlargePicture(PictureSource& source, PictureSink& sink, InstancePool& pool);
 
 }  // namespace crest::cli

@@ -53,7 +53,7 @@ TEST(FramePipelineTest, EveryFrameKeepsItsTimingWhenLaterFramesFinishFirst) {
     for (const int threads : {1, 3, 5}) {
         ScriptedReader reader(delays);
         RecordingWriter writer;
-        ProgressLine progress(false);
+        Progress progress;
         InstancePool pool(module, threads);
         enlargeStream(reader, writer, pool, progress);
         std::vector<Written> expected;

@@ -1,9 +1,9 @@
 // How a path's kind and an option's time are read, without running the command.
 #include <gtest/gtest.h>
 
-#include "cli/app/command_error.h"
-#include "cli/app/options.h"
-#include "cli/app/path_kind.h"
+#include "cli/base/command_error.h"
+#include "cli/command/options.h"
+#include "cli/jobs/path_kind.h"
 
 namespace crest::cli {
 namespace {

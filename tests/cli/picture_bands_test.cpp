@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 #include "cli/hosting/filter_host.h"
 #include "cli/pipeline/instance_pool.h"
 #include "cli/pipeline/picture_bands.h"

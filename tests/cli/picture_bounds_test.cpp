@@ -3,7 +3,7 @@
 // bytes of pixels.
 #include <gtest/gtest.h>
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 #include "cli/media/picture/image_io.h"
 #include "tests/cli/cli_test_support.h"
 

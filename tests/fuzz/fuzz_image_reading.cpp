@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 #include "cli/media/picture/image_io.h"
 
 // Smaller than the command's limits, so that each input decodes quickly.

@@ -10,7 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 
 namespace crest::cli {
 

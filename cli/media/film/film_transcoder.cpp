@@ -21,13 +21,12 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 #include "cli/media/film/film_frame_index.h"
 #include "cli/hosting/filter_host.h"
 #include "cli/pipeline/frame_pipeline.h"
-#include "cli/hosting/module_loader.h"
-#include "cli/app/path_kind.h"
-#include "cli/app/temporary_output.h"
+#include "cli/jobs/path_kind.h"
+#include "cli/base/temporary_output.h"
 
 namespace crest::cli {
 
@@ -179,8 +178,8 @@ private:
 
 class FilmReader final : public SequentialFrameReader {
 public:
-    FilmReader(const Options& options, PacketQueue& queue)
-        : path_(options.input), videoOnly_(options.videoOnly), queue_(queue) {
+    FilmReader(const std::string& input, const FilmSettings& options, PacketQueue& queue)
+        : path_(input), videoOnly_(options.videoOnly), queue_(queue) {
         open(options.streamIndex);
         if (options.startSeconds) seek(*options.startSeconds);
         if (options.firstFrame) startAtFrame(*options.firstFrame);
@@ -542,11 +541,11 @@ bool hasOption(void* object, const char* name) {
 
 class FilmWriter final : public FrameWriter {
 public:
-    FilmWriter(const Options& options, const FilmReader& reader, PacketQueue& queue)
-        : output_(options.output), reader_(reader), queue_(queue) {
-        const AVOutputFormat* container = av_guess_format(nullptr, options.output.c_str(), nullptr);
+    FilmWriter(const std::string& output, const FilmSettings& options, const FilmReader& reader, PacketQueue& queue)
+        : output_(output), reader_(reader), queue_(queue) {
+        const AVOutputFormat* container = av_guess_format(nullptr, output.c_str(), nullptr);
         if (container == nullptr)
-            throw CommandError("no container format of this build is named by " + options.output, ExitStatus::usage);
+            throw CommandError("no container format of this build is named by " + output, ExitStatus::usage);
         AVFormatContext* context = nullptr;
         int status = avformat_alloc_output_context2(&context, container, nullptr, output_.path().c_str());
         if (status < 0) fail("cannot set up the container", status);
@@ -607,7 +606,7 @@ private:
         throw CommandError(output_.destination() + ": " + problem, usage ? ExitStatus::usage : ExitStatus::failure);
     }
 
-    const AVCodec* chooseEncoder(const Options& options, const AVOutputFormat* container) const {
+    const AVCodec* chooseEncoder(const FilmSettings& options, const AVOutputFormat* container) const {
         std::string name;
         if (options.codec) {
             name = *options.codec;
@@ -629,7 +628,7 @@ private:
         return encoder;
     }
 
-    void addStreams(const Options& options, const AVCodec* encoder) {
+    void addStreams(const FilmSettings& options, const AVCodec* encoder) {
         const AVFormatContext& input = *reader_.format();
         streamMap_.assign(input.nb_streams, CopiedStream{});
         for (unsigned index = 0; index < input.nb_streams; ++index) {
@@ -669,7 +668,7 @@ private:
         return stream->index;
     }
 
-    void addVideoStream(const Options& options, const AVCodec* encoder) {
+    void addVideoStream(const FilmSettings& options, const AVCodec* encoder) {
         const AVStream& source = *reader_.videoStream();
         const AVCodecContext& decoder = reader_.decoder();
         encoder_.reset(checkedAllocation(avcodec_alloc_context3(encoder)));
@@ -737,7 +736,7 @@ private:
     }
 
     // CRF and preset: H.264's CRF 18 medium and VP9's CRF 31 unless asked otherwise.
-    void setQuality(const Options& options, const AVCodec& encoder) {
+    void setQuality(const FilmSettings& options, const AVCodec& encoder) {
         void* settings = encoder_->priv_data;
         const std::string name = encoder.name;
         const bool x264 = name == "libx264" || name == "libx264rgb";
@@ -829,14 +828,15 @@ private:
 
 }  // namespace
 
-void enlargeFilm(const Options& options) {
+void enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings, SharedPool& pool,
+                 Progress& progress) {
     // Problems reach the user as one line each, from this command.
     av_log_set_level(AV_LOG_QUIET);
     PacketQueue queue;
-    FilmReader reader(options, queue);
-    const FilterModule module(options.modulePath.value_or(defaultModulePath()));
-    FilmWriter writer(options, reader, queue);
-    enlargeWholeStream(reader, writer, module, options.threads, reader.expectedFrames());
+    FilmReader reader(input, settings, queue);
+    InstancePool& instances = pool.pool();
+    FilmWriter writer(output, settings, reader, queue);
+    enlargeWholeStream(reader, writer, instances, progress, reader.expectedFrames());
 }
 
 }  // namespace crest::cli

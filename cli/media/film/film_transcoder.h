@@ -2,13 +2,18 @@
 // encoded into a new container with every other stream copied as it is.
 #pragma once
 
-#include "cli/app/options.h"
+#include <string>
+
+#include "cli/base/progress.h"
+#include "cli/media/film/film_settings.h"
+#include "cli/pipeline/shared_pool.h"
 
 namespace crest::cli {
 
-// Enlarges options.input into options.output (both video kinds), with
-// options.threads filter instances side by side. The output is written to a
-// temporary file and renamed when complete. Throws CommandError.
-void enlargeFilm(const Options& options);
+// Enlarges input into output (both films) with every instance of the pool;
+// progress counts frames. The output is written to a temporary file and
+// renamed when complete. Throws CommandError.
+void enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings, SharedPool& pool,
+                 Progress& progress);
 
 }  // namespace crest::cli

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/app/command_error.h"
-#include "cli/app/file_access.h"
-#include "cli/app/path_kind.h"
+#include "cli/base/command_error.h"
+#include "cli/base/file_access.h"
+#include "cli/jobs/path_kind.h"
 #include "cli/media/picture/picture_formats.h"
 #include "cli/media/picture/png_stripes.h"
 

@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "cli/app/options.h"
+#include "cli/base/frame_size.h"
 #include "cli/hosting/frame_bitmap.h"
 #include "cli/pipeline/instance_pool.h"
 #include "cli/pipeline/picture_bands.h"

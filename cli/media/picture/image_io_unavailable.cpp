@@ -1,5 +1,5 @@
 // The picture functions of a build without libvips: every picture is refused.
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 #include "cli/media/picture/image_io.h"
 
 namespace crest::cli {

@@ -1,21 +1,31 @@
-// Enlarging pictures: one file into another, or many files into a folder.
+// Enlarging one picture, from its decoder through the pool's instances to
+// its encoder.
 #pragma once
 
-#include "cli/app/command_error.h"
-#include "cli/app/options.h"
+#include <optional>
+#include <string>
+
+#include "cli/base/frame_size.h"
+#include "cli/base/progress.h"
+#include "cli/pipeline/shared_pool.h"
 
 namespace crest::cli {
 
-// INPUT is a picture; OUTPUT a picture or a raw stream. The picture is cut
-// into bands and tiles for --threads instances. Throws CommandError.
-void enlargeImageFile(const Options& options);
+struct PictureSettings {
+    std::optional<int> quality;  // lossy formats, 1 to 100; the format's default otherwise
+    bool keepTags = false;       // the luma tag written as alpha
+};
 
-// INPUT is a raw stream of one frame; OUTPUT a picture. Throws CommandError.
-void enlargeRawFrameIntoPicture(const Options& options);
+// input is a picture; output a picture or a raw stream. The picture is cut
+// into bands and tiles for `instances` of the pool's instances (its share
+// when several pictures are enlarged side by side). Progress counts source
+// rows. Throws CommandError.
+void enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
+                        SharedPool& pool, int instances, Progress& progress);
 
-// -o OUTDIR IMAGE|FOLDER...: each picture into OUTDIR under its own name,
-// up to --threads files side by side on one pool of --threads instances. A file that fails is reported on
-// stderr and the others go on; the status is failure if any failed.
-ExitStatus enlargeImagesIntoFolder(const Options& options);
+// input is a raw stream of one frame of the given size; output a picture.
+// Throws CommandError.
+void enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
+                                const PictureSettings& settings, SharedPool& pool, Progress& progress);
 
 }  // namespace crest::cli

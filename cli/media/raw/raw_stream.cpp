@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "cli/app/command_error.h"
-#include "cli/app/file_access.h"
+#include "cli/base/command_error.h"
+#include "cli/base/file_access.h"
 
 namespace crest::cli {
 

@@ -7,7 +7,7 @@
 
 #include "cli/pipeline/frame_stream.h"
 #include "cli/pipeline/picture_bands.h"
-#include "cli/app/options.h"
+#include "cli/base/frame_size.h"
 
 namespace crest::cli {
 

@@ -1,11 +1,11 @@
-#include "cli/app/file_access.h"
+#include "cli/base/file_access.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "cli/app/command_error.h"
+#include "cli/base/command_error.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

@@ -22,6 +22,12 @@ private:
     ExitStatus status_;
 };
 
+// A job stopped because its user asked (see Progress::cancel).
+class JobCancelled : public CommandError {
+public:
+    JobCancelled() : CommandError("cancelled") {}
+};
+
 // Names a file in messages; standard input and output have no name.
 inline std::string describePath(const std::string& path, bool isInput) {
     if (path == "-") return isInput ? "standard input" : "standard output";

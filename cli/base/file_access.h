@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/app/temporary_output.h"
+#include "cli/base/temporary_output.h"
 
 namespace crest::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/app/path_kind.h"
+#include "cli/jobs/path_kind.h"
 
 #include <algorithm>
 #include <array>

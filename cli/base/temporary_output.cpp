@@ -1,4 +1,4 @@
-#include "cli/app/temporary_output.h"
+#include "cli/base/temporary_output.h"
 
 #include <array>
 #include <atomic>
@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/app/command_error.h"
-#include "cli/app/file_access.h"
+#include "cli/base/command_error.h"
+#include "cli/base/file_access.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

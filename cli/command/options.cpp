@@ -1,4 +1,4 @@
-#include "cli/app/options.h"
+#include "cli/command/options.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,8 +6,8 @@
 #include <limits>
 #include <thread>
 
-#include "cli/app/command_error.h"
-#include "cli/app/path_kind.h"
+#include "cli/base/command_error.h"
+#include "cli/jobs/path_kind.h"
 #include "cli/media/picture/picture_formats.h"
 
 namespace crest::cli {
@@ -98,6 +98,8 @@ double parseTime(const std::string& text, const std::string& option) {
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
     options.threads = defaultThreadCount();
+    FolderRequest folder;
+    bool outputFolderGiven = false;
     std::vector<std::string> paths;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -131,75 +133,79 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.showVersion = true;
         } else if (name == "--keep-tags") {
             noValue();
-            options.keepTags = true;
+            options.settings.picture.keepTags = true;
         } else if (name == "--size") {
-            options.rawSize = parseFrameSize(value());
+            options.settings.rawSize = parseFrameSize(value());
         } else if (name == "--threads") {
             options.threads = parseThreadCount(value());
         } else if (name == "--module") {
             options.modulePath = value();
             if (options.modulePath->empty()) usageError("--module needs a path");
         } else if (name == "-o" || name == "--output-dir") {
-            options.outputFolder = value();
-            if (options.outputFolder->empty()) usageError(name + " needs a folder");
+            folder.outputFolder = value();
+            outputFolderGiven = true;
+            if (folder.outputFolder.empty()) usageError(name + " needs a folder");
         } else if (name == "--suffix") {
-            options.suffix = value();
-            if (options.suffix.find_first_of("/\\") != std::string::npos)
-                usageError("--suffix '" + options.suffix + "' may not hold a folder separator");
+            folder.suffix = value();
+            if (folder.suffix.find_first_of("/\\") != std::string::npos)
+                usageError("--suffix '" + folder.suffix + "' may not hold a folder separator");
+        } else if (name == "-r" || name == "--recursive") {
+            noValue();
+            folder.recursive = true;
+        } else if (name == "--skip-existing") {
+            noValue();
+            options.skipExisting = true;
         } else if (name == "--quality") {
-            options.quality = parseBoundedInteger(name, value(), 1, 100);
+            options.settings.picture.quality = parseBoundedInteger(name, value(), 1, 100);
         } else if (name == "--codec") {
-            options.codec = value();
-            if (options.codec->empty()) usageError("--codec needs an encoder name, e.g. libx264");
+            options.settings.film.codec = value();
+            if (options.settings.film.codec->empty()) usageError("--codec needs an encoder name, e.g. libx264");
         } else if (name == "--crf") {
-            options.crf = parseBoundedInteger(name, value(), 0, 63);
+            options.settings.film.crf = parseBoundedInteger(name, value(), 0, 63);
         } else if (name == "--preset") {
-            options.preset = value();
-            if (options.preset->empty()) usageError("--preset needs a name, e.g. medium");
+            options.settings.film.preset = value();
+            if (options.settings.film.preset->empty()) usageError("--preset needs a name, e.g. medium");
         } else if (name == "--encoder-option") {
             const std::string setting = value();
             const auto separator = setting.find('=');
             if (separator == std::string::npos || separator == 0)
                 usageError("--encoder-option '" + setting + "' is not KEY=VALUE");
-            options.encoderOptions.push_back({setting.substr(0, separator), setting.substr(separator + 1)});
+            options.settings.film.encoderOptions.push_back({setting.substr(0, separator), setting.substr(separator + 1)});
         } else if (name == "--stream") {
-            options.streamIndex = parseBoundedInteger(name, value(), 0, 65535);
+            options.settings.film.streamIndex = parseBoundedInteger(name, value(), 0, 65535);
         } else if (name == "--start") {
-            options.startSeconds = parseTime(value(), name);
+            options.settings.film.startSeconds = parseTime(value(), name);
         } else if (name == "--video-only") {
             noValue();
-            options.videoOnly = true;
+            options.settings.film.videoOnly = true;
         } else if (name == "--first-frame") {
-            options.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--frames") {
-            options.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
         } else {
             usageError("unknown option '" + argument + "'");
         }
     }
     if (options.showHelp || options.showVersion) return options;
-    if (options.startSeconds && options.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
+    if (options.settings.film.startSeconds && options.settings.film.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
 
-    if (options.outputFolder) {
-        if (paths.empty()) usageError("expected one or more inputs for -o " + *options.outputFolder);
+    if (outputFolderGiven) {
+        if (paths.empty()) usageError("expected one or more inputs for -o " + folder.outputFolder);
         for (const std::string& path : paths)
             if (path == "-") usageError("-o takes files and folders, not standard input");
-        if (options.rawSize) usageError("--size applies to raw input only; -o takes pictures");
-        options.inputs = std::move(paths);
+        if (options.settings.rawSize) usageError("--size applies to raw input only; -o takes pictures");
+        folder.inputs = std::move(paths);
+        folder.skipExisting = options.skipExisting;
+        options.folder = std::move(folder);
         return options;
     }
-    if (!options.suffix.empty()) usageError("--suffix goes with -o OUTDIR");
+    if (!folder.suffix.empty()) usageError("--suffix goes with -o OUTDIR");
+    if (folder.recursive) usageError("--recursive goes with -o OUTDIR");
     if (paths.size() < 2) usageError("expected INPUT and OUTPUT paths");
     if (paths.size() > 2)
         usageError("unexpected argument '" + paths[2] + "' after INPUT and OUTPUT (several inputs need -o OUTDIR)");
     options.input = paths[0];
     options.output = paths[1];
-
-    const PathKind inputKind = kindOfPath(options.input);
-    if (inputKind == PathKind::raw && !options.rawSize)
-        usageError("raw input " + describePath(options.input, true) + " needs --size WIDTHxHEIGHT");
-    if (inputKind != PathKind::raw && options.rawSize)
-        usageError("--size applies to raw input only; " + options.input + " carries its own size");
     return options;
 }
 
@@ -224,6 +230,8 @@ std::string usageText() {
            ")\n"
            "  -o OUTDIR       write each input image into OUTDIR under its own name\n"
            "  --suffix TEXT   with -o: add TEXT before each output's extension\n"
+           "  -r, --recursive with -o: the pictures of subfolders too, into the same subfolders of OUTDIR\n"
+           "  --skip-existing leave every output that exists alone, so a stopped run resumes\n"
            "  --quality N     lossy image output (" + lossyPictureFormatNames() + "): quality 1 to 100\n"
            "  --codec NAME    video output: the encoder, e.g. libx264, libvpx-vp9, ffv1\n"
            "  --crf N         video output: constant rate factor\n"
