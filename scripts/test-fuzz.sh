@@ -12,6 +12,8 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 SECONDS_TO_FUZZ=${CRESTDOUBLER_FUZZ_SECONDS:-60}
+# Other projects' decoders' own leaks, by library name; every leak in our code stays fatal.
+export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan-suppressions.txt:print_suppressions=0"
 
 fail() {
   echo "FAIL: $1"
