@@ -64,13 +64,19 @@ ExitStatus runSingle(const Options& options, SharedPool& pool) {
     // A picture is quick: its rows are not worth a line.
     const bool streamed = job.kind == JobKind::film || job.kind == JobKind::rawStream;
     ProgressLine line(progress, progressUnitOf(job.kind), streamed && stderrIsTerminal());
+    FrameSize size;
     try {
-        runJob(job, pool, progress);
+        size = runJob(job, pool, progress);
     } catch (...) {
         line.finish(false);
         throw;
     }
     line.finish(true);
+    // Scripts hear nothing on success; a person at a terminal is told what came of it.
+    const bool named = job.kind == JobKind::picture || job.kind == JobKind::rawFrameToPicture || job.kind == JobKind::film;
+    if (named && stderrIsTerminal())
+        std::fprintf(stderr, "crestdoubler: wrote %s, %d\xc3\x97%d, in %.2f s\n", job.output.c_str(), size.width,
+                     size.height, progress.reading().seconds);
     return ExitStatus::success;
 }
 

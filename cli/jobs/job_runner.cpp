@@ -22,8 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void runPicture(const Job& job, SharedPool& pool, int instances, Progress& progress) {
-    enlargePictureFile(job.input, job.output, job.settings.picture, pool, instances, progress);
+FrameSize runPicture(const Job& job, SharedPool& pool, int instances, Progress& progress) {
+    return enlargePictureFile(job.input, job.output, job.settings.picture, pool, instances, progress);
 }
 
 void makeFolderFor(const std::string& output) {
@@ -35,7 +35,7 @@ void makeFolderFor(const std::string& output) {
 
 }  // namespace
 
-void runJob(const Job& job, SharedPool& pool, Progress& progress) {
+FrameSize runJob(const Job& job, SharedPool& pool, Progress& progress) {
     switch (job.kind) {
     case JobKind::picture:
     case JobKind::pictureToRaw:
@@ -46,7 +46,8 @@ void runJob(const Job& job, SharedPool& pool, Progress& progress) {
     case JobKind::rawStream: {
         RawFrameReader reader(job.input, *job.settings.rawSize);
         RawFrameWriter writer(job.output);
-        return enlargeWholeStream(reader, writer, pool.pool(), progress, 0);
+        enlargeWholeStream(reader, writer, pool.pool(), progress, 0);
+        return {2 * job.settings.rawSize->width, 2 * job.settings.rawSize->height};
     }
     case JobKind::film:
 #if CRESTDOUBLER_WITH_VIDEO
@@ -55,10 +56,13 @@ void runJob(const Job& job, SharedPool& pool, Progress& progress) {
         throw CommandError("cannot handle " + job.input + ": video files are not supported by this build");
 #endif
     }
+    throw CommandError("unknown kind of job");
 }
 
 FolderOutcome runFolderJobs(const FolderPlan& plan, SharedPool& pool, Progress& progress,
                             const std::function<void(const std::string&)>& report) {
+    // A module that cannot be loaded fails the run once, not each picture.
+    if (!plan.jobs.empty()) pool.pool();
     progress.setTotal(static_cast<std::int64_t>(plan.jobs.size()));
     std::mutex reportLock;
     std::atomic<std::int64_t> failed = 0;

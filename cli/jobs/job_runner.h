@@ -14,8 +14,9 @@ namespace crest::cli {
 
 // Runs one job with all of the pool's instances; progress counts the units
 // of progressUnitOf(job.kind). The output is complete when it returns.
-// Throws CommandError, JobCancelled once progress was cancelled.
-void runJob(const Job& job, SharedPool& pool, Progress& progress);
+// Returns the size of the output's frames. Throws CommandError, JobCancelled
+// once progress was cancelled.
+FrameSize runJob(const Job& job, SharedPool& pool, Progress& progress);
 
 struct FolderOutcome {
     std::int64_t enlarged = 0;

@@ -38,8 +38,8 @@ private:
 
 // One pool serves a whole run: the frames of a stream, the bands of a
 // picture, the pictures of a folder and the stripes their encoders hand out.
-// Jobs start in the order submitted; a job reports its own errors (see
-// JobGroup) and must not throw.
+// Jobs start in the order submitted, and are handed to it through a
+// JobGroup, which turns a job's exception into that job's failure.
 class InstancePool {
 public:
     InstancePool(const FilterModule& module, int instances);
@@ -49,9 +49,10 @@ public:
     InstancePool& operator=(const InstancePool&) = delete;
 
     int size() const { return static_cast<int>(workers_.size()); }
-    void submit(std::function<void(PoolWorker&)> job);
 
 private:
+    friend class JobGroup;
+    void submit(std::function<void(PoolWorker&)> job);
     void work(PoolWorker& worker);
 
     std::vector<std::unique_ptr<PoolWorker>> workers_;

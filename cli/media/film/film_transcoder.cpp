@@ -828,8 +828,8 @@ private:
 
 }  // namespace
 
-void enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings, SharedPool& pool,
-                 Progress& progress) {
+FrameSize enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings,
+                      SharedPool& pool, Progress& progress) {
     // Problems reach the user as one line each, from this command.
     av_log_set_level(AV_LOG_QUIET);
     PacketQueue queue;
@@ -837,6 +837,7 @@ void enlargeFilm(const std::string& input, const std::string& output, const Film
     InstancePool& instances = pool.pool();
     FilmWriter writer(output, settings, reader, queue);
     enlargeWholeStream(reader, writer, instances, progress, reader.expectedFrames());
+    return {2 * reader.frameSize().width, 2 * reader.frameSize().height};
 }
 
 }  // namespace crest::cli

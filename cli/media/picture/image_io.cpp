@@ -776,7 +776,7 @@ struct PictureWriter::Encoder {
         pending.push_back(job->result.get_future());
         const std::size_t bytesPerRow = rowBytes;
         const int sampleBands = bands;
-        pool.submit([job = std::move(job), bytesPerRow, sampleBands](PoolWorker&) {
+        stripeJobs.submit(stripesSubmitted++, [job = std::move(job), bytesPerRow, sampleBands](PoolWorker&) {
             try {
                 const std::uint8_t* first = job->rows.data() + (job->hasRowAbove ? bytesPerRow : 0);
                 job->result.set_value(deflatePngStripe(first, job->hasRowAbove ? job->rows.data() : nullptr,
@@ -871,6 +871,9 @@ struct PictureWriter::Encoder {
     const PictureFormat& format;
     const PictureWriteSettings settings;
     InstancePool& pool;
+    // Stripes report through their futures; the group only guards the pool.
+    JobGroup stripeJobs{pool};
+    std::size_t stripesSubmitted = 0;
     const std::int32_t width;
     const std::int32_t height;
     const bool alpha;

@@ -12,8 +12,8 @@
 
 namespace crest::cli {
 
-void enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
-                        SharedPool& pool, int instances, Progress& progress) {
+FrameSize enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
+                             SharedPool& pool, int instances, Progress& progress) {
     const bool rawOutput = kindOfPath(output) == PathKind::raw;
     if (!rawOutput) checkPictureOutput(output);
     // Opening first rejects a bad input before the module is touched.
@@ -29,10 +29,12 @@ void enlargePictureFile(const std::string& input, const std::string& output, con
         reader->leaveOutAlpha();
     }
     const BandShape shape = pictureBandShape(reader->width(), reader->height(), instances);
+    const FrameSize enlarged{2 * reader->width(), 2 * reader->height()};
     InstancePool& instancePool = pool.pool();
     if (rawOutput) {
         RawFrameWriter writer(output);
-        return enlargePicture(*reader, writer, instancePool, shape, &progress);
+        enlargePicture(*reader, writer, instancePool, shape, &progress);
+        return enlarged;
     }
     PictureWriteSettings writing;
     writing.quality = settings.quality.value_or(writing.quality);
@@ -42,10 +44,11 @@ void enlargePictureFile(const std::string& input, const std::string& output, con
     writing.metadata = reader->metadata();
     PictureWriter writer(output, 2 * reader->width(), 2 * reader->height(), std::move(writing), instancePool);
     enlargePicture(*reader, writer, instancePool, shape, &progress);
+    return enlarged;
 }
 
-void enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
-                                const PictureSettings& settings, SharedPool& pool, Progress& progress) {
+FrameSize enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
+                                     const PictureSettings& settings, SharedPool& pool, Progress& progress) {
     checkPictureOutput(output);
     RawFrameReader reader(input, size);
     reader.setPictureOutput(output);
@@ -56,6 +59,7 @@ void enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const 
     PictureWriter writer(output, 2 * reader.width(), 2 * reader.height(), std::move(writing), instancePool);
     enlargePicture(reader, writer, instancePool, pictureBandShape(reader.width(), reader.height(), pool.instances()),
                    &progress);
+    return {2 * size.width, 2 * size.height};
 }
 
 }  // namespace crest::cli

@@ -19,13 +19,13 @@ struct PictureSettings {
 // input is a picture; output a picture or a raw stream. The picture is cut
 // into bands and tiles for `instances` of the pool's instances (its share
 // when several pictures are enlarged side by side). Progress counts source
-// rows. Throws CommandError.
-void enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
-                        SharedPool& pool, int instances, Progress& progress);
+// rows. Returns the enlargement's size. Throws CommandError.
+FrameSize enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
+                             SharedPool& pool, int instances, Progress& progress);
 
 // input is a raw stream of one frame of the given size; output a picture.
-// Throws CommandError.
-void enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
-                                const PictureSettings& settings, SharedPool& pool, Progress& progress);
+// Returns the enlargement's size. Throws CommandError.
+FrameSize enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
+                                     const PictureSettings& settings, SharedPool& pool, Progress& progress);
 
 }  // namespace crest::cli
