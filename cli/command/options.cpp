@@ -100,6 +100,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     options.threads = defaultThreadCount();
     FolderRequest folder;
     bool outputFolderGiven = false;
+    bool scaleGiven = false;
     std::vector<std::string> paths;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -136,6 +137,15 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.settings.picture.keepTags = true;
         } else if (name == "--size") {
             options.settings.rawSize = parseFrameSize(value());
+        } else if (name == "--scale") {
+            const std::string text = value();
+            if (text != "2" && text != "4" && text != "8") usageError("--scale '" + text + "' is not 2, 4 or 8");
+            options.settings.scale.factor = text[0] - '0';
+            scaleGiven = true;
+        } else if (name == "--width") {
+            options.settings.scale.width = parseBoundedInteger(name, value(), 1, kMaxTargetSide);
+        } else if (name == "--height") {
+            options.settings.scale.height = parseBoundedInteger(name, value(), 1, kMaxTargetSide);
         } else if (name == "--threads") {
             options.threads = parseThreadCount(value());
         } else if (name == "--module") {
@@ -187,6 +197,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
     }
     if (options.showHelp || options.showVersion) return options;
+    if (scaleGiven && options.settings.scale.hasTarget())
+        usageError("--scale and --width or --height both say how large the output is: give one");
     if (options.settings.film.startSeconds && options.settings.film.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
 
     if (outputFolderGiven) {
@@ -223,6 +235,12 @@ std::string usageText() {
            "  --size WxH      source frame size of raw input, e.g. 640x360 (at most " +
            std::to_string(kMaxSourceWidth) + "x" + std::to_string(kMaxSourceHeight) +
            ")\n"
+           "  --scale N       enlarge 2, 4 or 8 times, each doubling the module's (default 2)\n"
+           "  --width W, --height H\n"
+           "                  an output of this size (one given: the other in proportion): doubled\n"
+           "                  until it is reached, at most 16 times, then reduced to it by a Lanczos\n"
+           "                  filter (libvips for pictures, libswscale for films and raw frames),\n"
+           "                  the one step that is not the module's\n"
            "  --keep-tags     image output: write RGBA with the luma tag as alpha\n"
            "  --module PATH   filter module to load (default: crestdoubler.cpf beside the command)\n"
            "  --threads N     enlarge with N filter instances side by side, 1 to " +

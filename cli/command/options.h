@@ -15,6 +15,9 @@ namespace crest::cli {
 // Most filter instances --threads may ask for; each holds frames of its own.
 inline constexpr int kMaxThreads = 64;
 
+// Largest --width or --height: the 16-fold enlargement of the largest picture side.
+inline constexpr std::int32_t kMaxTargetSide = 1 << 24;
+
 struct Options {
     bool showHelp = false;
     bool showVersion = false;

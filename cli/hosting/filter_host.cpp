@@ -139,7 +139,7 @@ void FilterInstance::run(FrameBitmap& source, FrameBitmap& destination, std::int
                            std::to_string(result) + ")");
 }
 
-const FrameBitmap& FilterInstance::enlarge(FrameBitmap& source, std::int64_t frameNumber) {
+FrameBitmap& FilterInstance::enlarge(FrameBitmap& source, std::int64_t frameNumber) {
     run(source, destination_, frameNumber);
     return destination_;
 }

@@ -54,10 +54,11 @@ public:
     FilterInstance(const FilterInstance&) = delete;
     FilterInstance& operator=(const FilterInstance&) = delete;
 
-    // Enlarges one frame; the result stays valid until the next call.
-    // Frames of the size of the previous one reuse the run already started,
-    // so a stream allocates nothing after its first frame.
-    const FrameBitmap& enlarge(FrameBitmap& source, std::int64_t frameNumber);
+    // Enlarges one frame; the result stays valid until the next call, and may
+    // be another instance's source. Frames of the size of the previous one
+    // reuse the run already started, so a stream allocates nothing after its
+    // first frame.
+    FrameBitmap& enlarge(FrameBitmap& source, std::int64_t frameNumber);
     // The same into the caller's destination, which the module sizes when a
     // run starts on it (a destination other than the last starts a new run).
     void enlargeInto(FrameBitmap& source, FrameBitmap& destination, std::int64_t frameNumber);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/base/frame_size.h"
+#include "cli/base/scale.h"
 #include "cli/media/film/film_settings.h"
 #include "cli/media/picture/still_images.h"
 
@@ -22,6 +23,7 @@ enum class JobKind {
 
 struct JobSettings {
     std::optional<FrameSize> rawSize;  // the frame size of raw input
+    ScaleRequest scale;
     PictureSettings picture;
     FilmSettings film;
 };

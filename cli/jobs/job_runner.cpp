@@ -14,6 +14,7 @@
 #include "cli/pipeline/frame_pipeline.h"
 #if CRESTDOUBLER_WITH_VIDEO
 #include "cli/media/film/film_transcoder.h"
+#include "cli/media/reduction/lanczos_reducer.h"
 #endif
 
 namespace crest::cli {
@@ -23,7 +24,22 @@ namespace {
 namespace fs = std::filesystem;
 
 FrameSize runPicture(const Job& job, SharedPool& pool, int instances, Progress& progress) {
-    return enlargePictureFile(job.input, job.output, job.settings.picture, pool, instances, progress);
+    return enlargePictureFile(job.input, job.output, job.settings.picture, job.settings.scale, pool, instances,
+                              progress);
+}
+
+// Raw frames are reduced by libswscale, which comes with the film libraries.
+StreamEnlargement streamEnlargement(const Enlargement& enlargement, FrameSize source) {
+    StreamEnlargement stream{enlargement.passes, {}};
+    if (!enlargement.target) return stream;
+#if CRESTDOUBLER_WITH_VIDEO
+    stream.makeReducer = lanczosReducer(doubledSize(source, enlargement.passes), *enlargement.target);
+    return stream;
+#else
+    (void)source;
+    throw CommandError("--width and --height need libswscale for raw frames, and this build has none",
+                       ExitStatus::usage);
+#endif
 }
 
 void makeFolderFor(const std::string& output) {
@@ -41,17 +57,19 @@ FrameSize runJob(const Job& job, SharedPool& pool, Progress& progress) {
     case JobKind::pictureToRaw:
         return runPicture(job, pool, pool.instances(), progress);
     case JobKind::rawFrameToPicture:
-        return enlargeRawFrameIntoPicture(job.input, *job.settings.rawSize, job.output, job.settings.picture, pool,
-                                          progress);
+        return enlargeRawFrameIntoPicture(job.input, *job.settings.rawSize, job.output, job.settings.picture,
+                                          job.settings.scale, pool, progress);
     case JobKind::rawStream: {
-        RawFrameReader reader(job.input, *job.settings.rawSize);
+        const FrameSize size = *job.settings.rawSize;
+        const Enlargement enlargement = planEnlargement(job.settings.scale, size, describePath(job.input, true));
+        RawFrameReader reader(job.input, size);
         RawFrameWriter writer(job.output);
-        enlargeWholeStream(reader, writer, pool.pool(), progress, 0);
-        return {2 * job.settings.rawSize->width, 2 * job.settings.rawSize->height};
+        enlargeWholeStream(reader, writer, pool.pool(), progress, 0, streamEnlargement(enlargement, size));
+        return outputSize(enlargement, size);
     }
     case JobKind::film:
 #if CRESTDOUBLER_WITH_VIDEO
-        return enlargeFilm(job.input, job.output, job.settings.film, pool, progress);
+        return enlargeFilm(job.input, job.output, job.settings.film, job.settings.scale, pool, progress);
 #else
         throw CommandError("cannot handle " + job.input + ": video files are not supported by this build");
 #endif

@@ -18,8 +18,16 @@ constexpr std::int64_t kNoError = std::numeric_limits<std::int64_t>::max();
 
 class FrameStream {
 public:
-    FrameStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress)
-        : reader_(reader), writer_(writer), pool_(pool), progress_(progress), slotLimit_(2 * std::size_t(pool.size())) {
+    FrameStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
+                const StreamEnlargement& enlargement)
+        : reader_(reader),
+          writer_(writer),
+          pool_(pool),
+          progress_(progress),
+          passes_(enlargement.passes),
+          reducers_(static_cast<std::size_t>(pool.size())),
+          makeReducer_(enlargement.makeReducer),
+          slotLimit_(2 * std::size_t(pool.size())) {
         // Reserved once, so the steady state allocates nothing but the jobs.
         slots_.reserve(slotLimit_);
         freeSlots_.reserve(slotLimit_);
@@ -62,18 +70,30 @@ public:
 
 private:
     void enlargeAndWrite(PoolWorker& worker, std::int64_t frameNumber, FrameBitmap& source, const FrameTiming& timing) {
-        const FrameBitmap* enlarged = nullptr;
+        FrameBitmap* enlarged = nullptr;
+        const FrameBitmap* result = nullptr;
         try {
-            if (!failedBefore(frameNumber)) enlarged = &worker.instance().enlarge(source, frameNumber);
+            if (!failedBefore(frameNumber)) {
+                enlarged = &worker.instance().enlarge(source, frameNumber);
+                for (int pass = 1; pass < passes_; ++pass)
+                    enlarged = &worker.instance(static_cast<std::size_t>(pass)).enlarge(*enlarged, frameNumber);
+                if (makeReducer_) {
+                    std::unique_ptr<FrameReducer>& reducer = reducers_[worker.index()];
+                    if (reducer == nullptr) reducer = makeReducer_();
+                    result = &reducer->reduce(*enlarged);
+                } else {
+                    result = enlarged;
+                }
+            }
         } catch (...) {
             releaseSlot(&source);
             failAt(frameNumber);
             throw;
         }
         releaseSlot(&source);
-        if (enlarged == nullptr || !awaitTurn(frameNumber)) return;
+        if (result == nullptr || !awaitTurn(frameNumber)) return;
         try {
-            writer_.writeFrame(*enlarged, timing);
+            writer_.writeFrame(*result, timing);
             progress_.setDone(frameNumber);
         } catch (...) {
             failAt(frameNumber);
@@ -137,6 +157,9 @@ private:
     FrameWriter& writer_;
     InstancePool& pool_;
     Progress& progress_;
+    const int passes_;
+    std::vector<std::unique_ptr<FrameReducer>> reducers_;  // by worker
+    const std::function<std::unique_ptr<FrameReducer>()> makeReducer_;
     const std::size_t slotLimit_;
 
     std::mutex mutex_;
@@ -149,15 +172,16 @@ private:
 
 }  // namespace
 
-void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress) {
-    FrameStream stream(reader, writer, pool, progress);
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
+                   const StreamEnlargement& enlargement) {
+    FrameStream stream(reader, writer, pool, progress, enlargement);
     stream.run();
 }
 
 void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
-                        std::int64_t totalFrames) {
+                        std::int64_t totalFrames, const StreamEnlargement& enlargement) {
     progress.setTotal(totalFrames);
-    enlargeStream(reader, writer, pool, progress);
+    enlargeStream(reader, writer, pool, progress, enlargement);
     writer.finish();
 }
 

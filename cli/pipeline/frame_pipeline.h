@@ -9,6 +9,14 @@
 
 namespace crest::cli {
 
+// What becomes of each frame: doubled `passes` times, every pass by an
+// instance of its own, then reduced by a reducer of each worker's when
+// makeReducer is set.
+struct StreamEnlargement {
+    int passes = 1;
+    std::function<std::unique_ptr<FrameReducer>()> makeReducer;
+};
+
 // The calling thread reads frames in order into a bounded set of source
 // bitmaps and hands each to the pool as one job; a job enlarges its frame
 // with its worker's instance and, once every earlier frame is written,
@@ -21,11 +29,12 @@ namespace crest::cli {
 // stream alone while it runs: its jobs start in frame order, so the job
 // holding the next frame to write never waits behind a later one.
 // A job that is cancelled stops reading and fails with JobCancelled.
-void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress);
+void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
+                   const StreamEnlargement& enlargement = {});
 
 // A whole stream: its total (0 when not known beforehand) set on the
 // progress, every frame enlarged and written, and the writer finished.
 void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
-                        std::int64_t totalFrames);
+                        std::int64_t totalFrames, const StreamEnlargement& enlargement = {});
 
 }  // namespace crest::cli

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "cli/hosting/frame_bitmap.h"
 #include "cli/base/frame_size.h"
@@ -24,6 +26,15 @@ public:
     // Fills a contiguous bitmap of frameSize() and the frame's timing; false
     // at the end. Throws CommandError.
     virtual bool readFrame(FrameBitmap& frame, FrameTiming& timing) = 0;
+};
+
+// Brings an enlarged frame to a size of its own, the one step that is not
+// the module's. Each worker of a stream has one, used by one job at a time.
+class FrameReducer {
+public:
+    virtual ~FrameReducer() = default;
+    // The reduced frame, valid until the next call. Throws CommandError.
+    virtual const FrameBitmap& reduce(const FrameBitmap& enlarged) = 0;
 };
 
 class FrameWriter {

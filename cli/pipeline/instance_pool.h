@@ -14,14 +14,19 @@
 
 namespace crest::cli {
 
-// What a job runs with: the thread's instance, made on its first use, and a
-// bitmap the job may keep its source in.
+// What a job runs with: the thread's instances, each made on its first use,
+// and a bitmap the job may keep its source in.
 class PoolWorker {
 public:
-    explicit PoolWorker(const FilterModule& module) : module_(module) {}
-    FilterInstance& instance() {
-        if (instance_ == nullptr) instance_ = std::make_unique<FilterInstance>(module_);
-        return *instance_;
+    PoolWorker(const FilterModule& module, std::size_t index) : module_(module), index_(index) {}
+    // From 0 to the pool's size less one, for state a caller keeps per worker.
+    std::size_t index() const { return index_; }
+    // A frame doubled again goes through a second instance, which reads the
+    // first one's destination: an instance for each pass.
+    FilterInstance& instance(std::size_t pass = 0) {
+        if (instances_.size() <= pass) instances_.resize(pass + 1);
+        if (instances_[pass] == nullptr) instances_[pass] = std::make_unique<FilterInstance>(module_);
+        return *instances_[pass];
     }
     // A bitmap of the given size, kept from job to job.
     FrameBitmap& scratch(std::int32_t width, std::int32_t height) {
@@ -32,7 +37,8 @@ public:
 
 private:
     const FilterModule& module_;
-    std::unique_ptr<FilterInstance> instance_;
+    const std::size_t index_;
+    std::vector<std::unique_ptr<FilterInstance>> instances_;
     std::unique_ptr<FrameBitmap> scratch_;
 };
 

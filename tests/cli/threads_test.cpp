@@ -339,6 +339,25 @@ TEST_F(ProgressTest, AnErrorStartsALineOfItsOwn) {
     EXPECT_EQ(result.err[at - 1], '\n') << result.err;
 }
 
+// A person at a terminal is told what a picture run wrote; a folder run says what it did.
+TEST_F(CommandTest, ATerminalIsToldWhatWasWritten) {
+    writePicture(path("in.png").string(), makeSamples(21, 13, 3, 8, 3));
+    const CommandResult single = runOnTerminal({path("in.png").string(), path("out.png").string()});
+    ASSERT_EQ(single.exitCode, 0) << single.err;
+    const std::string start = "crestdoubler: wrote " + path("out.png").string() + ", 42\xc3\x97" "26, in ";
+    EXPECT_EQ(single.err.rfind(start, 0), 0u) << single.err;
+    EXPECT_EQ(single.err.substr(single.err.size() - 4), " s\r\n") << single.err;
+
+    std::filesystem::create_directory(path("pictures"));
+    writePicture(path("pictures/a.png").string(), makeSamples(9, 7, 3, 8, 4));
+    const CommandResult folder = runOnTerminal({"-o", path("out").string(), path("pictures").string()});
+    ASSERT_EQ(folder.exitCode, 0) << folder.err;
+    const std::string summary = "crestdoubler: 1 picture enlarged, 0 skipped, 0 failed\r\n";
+    ASSERT_GE(folder.err.size(), summary.size()) << folder.err;
+    EXPECT_EQ(folder.err.substr(folder.err.size() - summary.size()), summary) << folder.err;
+    EXPECT_NE(folder.err.find("\rcrestdoubler: 1/1 pictures, "), std::string::npos) << folder.err;
+}
+
 TEST_F(ProgressTest, APipeSeesNothing) {
     writeScript(std::vector<std::uint8_t>(6, 60));
     const CommandResult result = runPipeline("CRESTDOUBLER --module " + std::string(FAKE_MODULE_SCRIPTED) +

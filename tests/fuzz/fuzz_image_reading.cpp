@@ -8,8 +8,6 @@
 #include <new>
 #include <vector>
 
-#include <vips/vips.h>
-
 #include "cli/base/command_error.h"
 #include "cli/media/picture/image_io.h"
 
@@ -19,14 +17,6 @@ static const crest::cli::DecodeLimits kLimits{1024, 1024};
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Shut down at exit, so that the leak checker sees the library's memory returned.
     static const crest::cli::ImageLibraryScope library;
-    // Nothing carries over from one input to the next, so that every report replays alone.
-    static const bool uncached = [] {
-        vips_cache_set_max(0);
-        vips_cache_set_max_mem(0);
-        vips_cache_set_max_files(0);
-        return true;
-    }();
-    (void)uncached;
     try {
         crest::cli::PictureReader reader(std::vector<std::uint8_t>(data, data + size), "fuzz input", kLimits);
         // Every row, a few at a time, as the enlargement reads them.

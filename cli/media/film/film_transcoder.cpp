@@ -23,6 +23,7 @@ extern "C" {
 
 #include "cli/base/command_error.h"
 #include "cli/media/film/film_frame_index.h"
+#include "cli/media/reduction/lanczos_reducer.h"
 #include "cli/hosting/filter_host.h"
 #include "cli/pipeline/frame_pipeline.h"
 #include "cli/jobs/path_kind.h"
@@ -541,8 +542,9 @@ bool hasOption(void* object, const char* name) {
 
 class FilmWriter final : public FrameWriter {
 public:
-    FilmWriter(const std::string& output, const FilmSettings& options, const FilmReader& reader, PacketQueue& queue)
-        : output_(output), reader_(reader), queue_(queue) {
+    FilmWriter(const std::string& output, FrameSize frames, const FilmSettings& options, const FilmReader& reader,
+               PacketQueue& queue)
+        : output_(output), frames_(frames), reader_(reader), queue_(queue) {
         const AVOutputFormat* container = av_guess_format(nullptr, output.c_str(), nullptr);
         if (container == nullptr)
             throw CommandError("no container format of this build is named by " + output, ExitStatus::usage);
@@ -673,8 +675,8 @@ private:
         const AVCodecContext& decoder = reader_.decoder();
         encoder_.reset(checkedAllocation(avcodec_alloc_context3(encoder)));
         AVCodecContext& context = *encoder_;
-        context.width = 2 * decoder.width;
-        context.height = 2 * decoder.height;
+        context.width = frames_.width;
+        context.height = frames_.height;
         context.time_base = source.time_base;
         context.framerate = av_guess_frame_rate(reader_.format(), const_cast<AVStream*>(&source), nullptr);
         context.sample_aspect_ratio =
@@ -686,6 +688,16 @@ private:
         const AVPixelFormat wanted = eightBitFormatLike(decoder.pix_fmt);
         context.pix_fmt =
             encoder->pix_fmts == nullptr ? wanted : avcodec_find_best_pix_fmt_of_list(encoder->pix_fmts, wanted, 0, nullptr);
+        // A target size may be odd, which subsampled chroma cannot hold.
+        if (const AVPixFmtDescriptor* chosen = av_pix_fmt_desc_get(context.pix_fmt)) {
+            const int across = 1 << chosen->log2_chroma_w;
+            const int down = 1 << chosen->log2_chroma_h;
+            if (context.width % across != 0 || context.height % down != 0)
+                refuse(std::string(encoder->name) + " writes " + chosen->name + " frames, whose sides are multiples of " +
+                           std::to_string(across) + " and " + std::to_string(down) + ", not " +
+                           std::to_string(context.width) + "x" + std::to_string(context.height),
+                       true);
+        }
         const AVPixFmtDescriptor* source8 = av_pix_fmt_desc_get(decoder.pix_fmt);
         const bool fullRange = decoder.color_range == AVCOL_RANGE_JPEG ||
                                (source8 != nullptr && std::string(source8->name).starts_with("yuvj"));
@@ -810,6 +822,7 @@ private:
 
     // Declared first, so the file is closed before the temporary is removed.
     TemporaryOutput output_;
+    const FrameSize frames_;  // the enlarged frames' size
     const FilmReader& reader_;
     PacketQueue& queue_;
     std::unique_ptr<AVFormatContext, OutputCloser> muxer_;
@@ -829,15 +842,20 @@ private:
 }  // namespace
 
 FrameSize enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings,
-                      SharedPool& pool, Progress& progress) {
+                      const ScaleRequest& scale, SharedPool& pool, Progress& progress) {
     // Problems reach the user as one line each, from this command.
     av_log_set_level(AV_LOG_QUIET);
     PacketQueue queue;
     FilmReader reader(input, settings, queue);
+    const Enlargement enlargement = planEnlargement(scale, reader.frameSize(), input);
+    const FrameSize frames = outputSize(enlargement, reader.frameSize());
     InstancePool& instances = pool.pool();
-    FilmWriter writer(output, settings, reader, queue);
-    enlargeWholeStream(reader, writer, instances, progress, reader.expectedFrames());
-    return {2 * reader.frameSize().width, 2 * reader.frameSize().height};
+    FilmWriter writer(output, frames, settings, reader, queue);
+    StreamEnlargement stream{enlargement.passes, {}};
+    if (enlargement.target)
+        stream.makeReducer = lanczosReducer(doubledSize(reader.frameSize(), enlargement.passes), *enlargement.target);
+    enlargeWholeStream(reader, writer, instances, progress, reader.expectedFrames(), stream);
+    return frames;
 }
 
 }  // namespace crest::cli

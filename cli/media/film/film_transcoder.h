@@ -6,6 +6,7 @@
 
 #include "cli/base/frame_size.h"
 #include "cli/base/progress.h"
+#include "cli/base/scale.h"
 #include "cli/media/film/film_settings.h"
 #include "cli/pipeline/shared_pool.h"
 
@@ -14,7 +15,7 @@ namespace crest::cli {
 // Enlarges input into output (both films) with every instance of the pool;
 // progress counts frames. The output is written to a temporary file and
 // renamed when complete. Returns the size of its frames. Throws CommandError.
-FrameSize enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings, SharedPool& pool,
-                      Progress& progress);
+FrameSize enlargeFilm(const std::string& input, const std::string& output, const FilmSettings& settings,
+                      const ScaleRequest& scale, SharedPool& pool, Progress& progress);
 
 }  // namespace crest::cli

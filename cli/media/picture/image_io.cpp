@@ -670,7 +670,8 @@ struct PictureWriter::Encoder {
         if (settings.keepTags && !format.holdsAlpha)
             throw CommandError("--keep-tags needs an output with alpha, and " + path + " is a " +
                                std::string(format.name));
-        if (format.id == Id::png) startPng();
+        // A reduction goes through libvips, which PNG's own stripes bypass.
+        if (format.id == Id::png && !settings.target) startPng();
         else startLibraryEncoder();
     }
 
@@ -691,6 +692,7 @@ struct PictureWriter::Encoder {
             if (vips_image_pipelinev(image.image, VIPS_DEMAND_STYLE_THINSTRIP, nullptr) != 0 ||
                 vips_image_generate(image.image, nullptr, RowStore::generate, nullptr, store.get(), nullptr) != 0)
                 throw CommandError("cannot write output " + path + ": " + libraryError());
+            if (settings.target) image = reduced(std::move(image), *settings.target);
         } else {
             oneRow.assign(rowBytes, 0);
             ImageRef wrapped(vips_image_new_from_memory(oneRow.data(), oneRow.size(), width, 1, bands,
@@ -705,9 +707,8 @@ struct PictureWriter::Encoder {
         const ImageMetadata* metadata = settings.metadata.get();
         if (metadata != nullptr) metadata->copyTo(image.image);
         // After the metadata: setting EXIF data makes libvips take its resolution.
-        // Twice the pixels over the same printed size.
-        image.image->Xres = metadata != nullptr ? 2 * metadata->xres() : 1.0;
-        image.image->Yres = metadata != nullptr ? 2 * metadata->yres() : 1.0;
+        image.image->Xres = metadata != nullptr ? settings.xScale * metadata->xres() : 1.0;
+        image.image->Yres = metadata != nullptr ? settings.yScale * metadata->yres() : 1.0;
         // HEIF readers ignore an EXIF orientation and libvips writes JPEG XL's
         // own one not: in these the pixels are turned upright instead.
         const bool turnUpright = format.id == Id::heic || format.id == Id::avif || format.id == Id::jxl;
@@ -718,6 +719,25 @@ struct PictureWriter::Encoder {
             image = ImageRef(upright);
         }
         return image;
+    }
+
+    // The rows asked of the store in order, whatever the kernel's overlap,
+    // then Lanczos-3 down to exactly the target.
+    ImageRef reduced(ImageRef image, FrameSize target) const {
+        VipsImage* ordered = nullptr;
+        if (vips_sequential(image.image, &ordered, nullptr) != 0)
+            throw CommandError("cannot write output " + path + ": " + libraryError());
+        ImageRef sequential(ordered);
+        VipsImage* resized = nullptr;
+        if (vips_resize(sequential.image, &resized, static_cast<double>(target.width) / width, "vscale",
+                        static_cast<double>(target.height) / height, "kernel", VIPS_KERNEL_LANCZOS3, nullptr) != 0)
+            throw CommandError("cannot reduce output " + path + ": " + libraryError());
+        ImageRef result(resized);
+        if (result.image->Xsize != target.width || result.image->Ysize != target.height)
+            throw CommandError("cannot reduce output " + path + " to " + std::to_string(target.width) + "x" +
+                               std::to_string(target.height) + ": libvips made " +
+                               std::to_string(result.image->Xsize) + "x" + std::to_string(result.image->Ysize));
+        return result;
     }
 
     void put(const char* bytes, std::size_t count) {
@@ -816,7 +836,7 @@ struct PictureWriter::Encoder {
     // for rows as it goes.
 
     void startLibraryEncoder() {
-        const bool streams = format.id == Id::jpeg || format.id == Id::tiff;
+        const bool streams = format.id == Id::jpeg || format.id == Id::tiff || format.id == Id::png;
         store = std::make_unique<RowStore>(rowBytes, !streams);
         std::vector<std::uint8_t> unused;
         encoderImage = describedImage(unused);

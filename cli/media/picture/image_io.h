@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <span>
@@ -75,8 +76,13 @@ struct PictureWriteSettings {
     bool keepTags = false;  // the luma tag as alpha
     bool alpha = false;     // the second plane is an alpha to write
     bool grey = false;      // the picture is grey: written with one colour channel
-    // Carried over with the resolution doubled.
+    // Carried over with the resolution scaled as the pixels are, so that the
+    // picture keeps its printed size.
     std::shared_ptr<const ImageMetadata> metadata;
+    double xScale = 2;
+    double yScale = 2;
+    // Reduced to this size from the rows given, with libvips's Lanczos kernel.
+    std::optional<FrameSize> target;
 };
 
 // Encodes an enlargement of width x height pixels as its rows arrive, into a

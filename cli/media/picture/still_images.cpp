@@ -9,11 +9,12 @@
 #include "cli/media/picture/image_io.h"
 #include "cli/media/raw/raw_stream.h"
 #include "cli/pipeline/picture_bands.h"
+#include "cli/pipeline/picture_passes.h"
 
 namespace crest::cli {
 
 FrameSize enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
-                             SharedPool& pool, int instances, Progress& progress) {
+                             const ScaleRequest& scale, SharedPool& pool, int instances, Progress& progress) {
     const bool rawOutput = kindOfPath(output) == PathKind::raw;
     if (!rawOutput) checkPictureOutput(output);
     // Opening first rejects a bad input before the module is touched.
@@ -28,12 +29,21 @@ FrameSize enlargePictureFile(const std::string& input, const std::string& output
                      describePath(output, false).c_str(), input.c_str());
         reader->leaveOutAlpha();
     }
-    const BandShape shape = pictureBandShape(reader->width(), reader->height(), instances);
-    const FrameSize enlarged{2 * reader->width(), 2 * reader->height()};
+    const FrameSize sourceSize{reader->width(), reader->height()};
+    const Enlargement enlargement = planEnlargement(scale, sourceSize, input);
+    const FrameSize enlarged = outputSize(enlargement, sourceSize);
+    if (enlarged.width > 2 * kMaxPictureSide || enlarged.height > 2 * kMaxPictureSide)
+        throw CommandError("the enlargement of " + input + " would be " + std::to_string(enlarged.width) + "x" +
+                           std::to_string(enlarged.height) + ", beyond the largest picture, " +
+                           std::to_string(2 * kMaxPictureSide) + " pixels a side");
     InstancePool& instancePool = pool.pool();
     if (rawOutput) {
+        if (enlargement.target)
+            throw CommandError("a picture reduced to --width or --height is written as a picture; raw output of " +
+                                   input + " takes --scale",
+                               ExitStatus::usage);
         RawFrameWriter writer(output);
-        enlargePicture(*reader, writer, instancePool, shape, &progress);
+        enlargePictureInPasses(*reader, writer, instancePool, enlargement.passes, instances, &progress);
         return enlarged;
     }
     PictureWriteSettings writing;
@@ -42,24 +52,32 @@ FrameSize enlargePictureFile(const std::string& input, const std::string& output
     writing.alpha = reader->planeCount() == 2;
     writing.grey = reader->grey();
     writing.metadata = reader->metadata();
-    PictureWriter writer(output, 2 * reader->width(), 2 * reader->height(), std::move(writing), instancePool);
-    enlargePicture(*reader, writer, instancePool, shape, &progress);
+    writing.xScale = static_cast<double>(enlarged.width) / sourceSize.width;
+    writing.yScale = static_cast<double>(enlarged.height) / sourceSize.height;
+    writing.target = enlargement.target;
+    const FrameSize doubled = doubledSize(sourceSize, enlargement.passes);
+    PictureWriter writer(output, doubled.width, doubled.height, std::move(writing), instancePool);
+    enlargePictureInPasses(*reader, writer, instancePool, enlargement.passes, instances, &progress);
     return enlarged;
 }
 
 FrameSize enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
-                                     const PictureSettings& settings, SharedPool& pool, Progress& progress) {
+                                     const PictureSettings& settings, const ScaleRequest& scale, SharedPool& pool,
+                                     Progress& progress) {
     checkPictureOutput(output);
     RawFrameReader reader(input, size);
     reader.setPictureOutput(output);
+    const Enlargement enlargement = planEnlargement(scale, size, describePath(input, true));
+    const FrameSize enlarged = outputSize(enlargement, size);
     InstancePool& instancePool = pool.pool();
     PictureWriteSettings writing;
     writing.quality = settings.quality.value_or(writing.quality);
     writing.keepTags = settings.keepTags;
-    PictureWriter writer(output, 2 * reader.width(), 2 * reader.height(), std::move(writing), instancePool);
-    enlargePicture(reader, writer, instancePool, pictureBandShape(reader.width(), reader.height(), pool.instances()),
-                   &progress);
-    return {2 * size.width, 2 * size.height};
+    writing.target = enlargement.target;
+    const FrameSize doubled = doubledSize(size, enlargement.passes);
+    PictureWriter writer(output, doubled.width, doubled.height, std::move(writing), instancePool);
+    enlargePictureInPasses(reader, writer, instancePool, enlargement.passes, pool.instances(), &progress);
+    return enlarged;
 }
 
 }  // namespace crest::cli

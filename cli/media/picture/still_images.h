@@ -7,6 +7,7 @@
 
 #include "cli/base/frame_size.h"
 #include "cli/base/progress.h"
+#include "cli/base/scale.h"
 #include "cli/pipeline/shared_pool.h"
 
 namespace crest::cli {
@@ -21,11 +22,12 @@ struct PictureSettings {
 // when several pictures are enlarged side by side). Progress counts source
 // rows. Returns the enlargement's size. Throws CommandError.
 FrameSize enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
-                             SharedPool& pool, int instances, Progress& progress);
+                             const ScaleRequest& scale, SharedPool& pool, int instances, Progress& progress);
 
 // input is a raw stream of one frame of the given size; output a picture.
 // Returns the enlargement's size. Throws CommandError.
 FrameSize enlargeRawFrameIntoPicture(const std::string& input, FrameSize size, const std::string& output,
-                                     const PictureSettings& settings, SharedPool& pool, Progress& progress);
+                                     const PictureSettings& settings, const ScaleRequest& scale, SharedPool& pool,
+                                     Progress& progress);
 
 }  // namespace crest::cli
