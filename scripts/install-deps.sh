@@ -23,3 +23,6 @@ ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE
   scdoc man-db
 # Films and pictures on a Slurm cluster: scripts/test-cluster.sh runs a one-node cluster.
 ensure_packages slurm-wlm munge
+# Packages: scripts/make-packages.sh (CPack's Debian packages need dpkg-dev's
+# dpkg-shlibdeps and file; lintian checks them) and its stage.
+ensure_packages dpkg-dev file lintian
