@@ -25,7 +25,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 SCENE_WIDTH, SCENE_HEIGHT = 480, 320  # source pixels
 SUPERSAMPLING = 4                     # the scene is drawn this much larger, then averaged down as a camera would
 # (label, left, top) of each crop, in source pixels.
-CROPS = [("landscape", 40, 128), ("text", 26, 180)]
+CROPS = [("tree", 352, 60), ("text", 26, 180)]
 CROP_WIDTH, CROP_HEIGHT = 64, 40
 ZOOM = 2                              # display pixels per enlarged pixel
 GAP = 10
@@ -55,7 +55,7 @@ def blend(picture, mask, colour):
 
 
 def draw_scene(seed=2026):
-    """A BGR uint8 landscape: sky and clouds, textured hills, a field, a sign and wires."""
+    """A BGR uint8 landscape: sky and clouds, textured hills, a tree, a field, a sign and wires."""
     rng = np.random.default_rng(seed)
     s = SUPERSAMPLING
     width, height = SCENE_WIDTH * s, SCENE_HEIGHT * s
@@ -74,6 +74,17 @@ def draw_scene(seed=2026):
         texture = fractal_noise(rng, height, width, 7, 24) - 0.5
         hill = np.float32(colour) + shade * texture[..., None]
         scene = scene * (1 - inside[..., None]) + hill * inside[..., None]
+
+    # A bare tree on the far hill: branches forking down to hair-thin twigs.
+    def branch(x, y, angle, length, thickness, depth):
+        end_x, end_y = x + length * np.cos(angle), y - length * np.sin(angle)
+        cv2.line(scene, (int(x * 16), int(y * 16)), (int(end_x * 16), int(end_y * 16)), (45, 55, 60),
+                 max(1, int(thickness)), cv2.LINE_AA, shift=4)
+        if depth > 0:
+            for turn in (0.45 + 0.25 * rng.random(), -0.4 - 0.25 * rng.random()):
+                branch(end_x, end_y, angle + turn, length * (0.68 + 0.1 * rng.random()), thickness * 0.68, depth - 1)
+
+    branch(400 * s, 214 * s, np.pi / 2, 46 * s, 2.4 * s, 7)
 
     # A field of grass in the foreground: streaky, darker towards the bottom.
     field_top = int(0.72 * height)
