@@ -8,7 +8,7 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-cd "$ROOT"
+cd "$ROOT" || exit 1
 BUILD=${CRESTDOUBLER_PACKAGE_BUILD:-$ROOT/build}
 PACKAGES=(crestdoubler libcrestdoubler1 libcrestdoubler-dev python3-crestdoubler)
 fail() {
@@ -68,7 +68,9 @@ apt install ./dist/*.deb >"$WORK/install.log" 2>&1 || {
 }
 
 echo "== the installed files"
-[ -x /usr/bin/crestdoubler ] && [ -f /usr/bin/crestdoubler.cpf ] || fail "no /usr/bin/crestdoubler with its module beside it"
+if [ ! -x /usr/bin/crestdoubler ] || [ ! -f /usr/bin/crestdoubler.cpf ]; then
+  fail "no /usr/bin/crestdoubler with its module beside it"
+fi
 (cd "$WORK" && /usr/bin/crestdoubler "$ROOT/samples/sample.png" installed.png) || fail "the installed command failed"
 "$BUILD/crestdoubler" samples/sample.png "$WORK/built.png" || fail "$BUILD/crestdoubler failed"
 cmp "$WORK/installed.png" "$WORK/built.png" || fail "the installed command's picture differs from the build's"
@@ -83,8 +85,8 @@ assert out.shape == (6, 10, 3), out.shape
   fail "pkg-config crestdoubler does not give the package's version"
 printf '#include <crestdoubler.h>\nint main(void) { return crestdoubler_strerror(-1) == 0; }\n' >"$WORK/app.c"
 # shellcheck disable=SC2046
-cc "$WORK/app.c" $(pkg-config --cflags --libs crestdoubler) -o "$WORK/app" && "$WORK/app" ||
-  fail "a C program built with pkg-config crestdoubler does not run"
+cc "$WORK/app.c" $(pkg-config --cflags --libs crestdoubler) -o "$WORK/app" || fail "a C program does not build with pkg-config crestdoubler"
+"$WORK/app" || fail "a C program built with pkg-config crestdoubler does not run"
 [ "$(man -w crestdoubler)" = /usr/share/man/man1/crestdoubler.1.gz ] || fail "man -w crestdoubler: $(man -w crestdoubler 2>&1)"
 bash -n /usr/share/bash-completion/completions/crestdoubler || fail "the installed completion does not parse"
 
