@@ -8,6 +8,7 @@
 #   crestdoubler-VERSION.tar.gz  the committed source tree (git archive HEAD)
 # It reuses build/ (the default preset) and build-win32/, building only the
 # targets the packages hold. CRESTDOUBLER_PACKAGE_BUILD=DIR takes another build.
+# dist/ is emptied first, so it holds this run's files only.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,6 +69,7 @@ else
 fi
 
 say "source tarball"
+git rev-parse --git-dir >/dev/null 2>&1 || { say "$ROOT is not a git checkout: no source tarball"; exit 1; }
 git archive --format=tar.gz --prefix="crestdoubler-$VERSION/" -o "$DIST/crestdoubler-$VERSION.tar.gz" HEAD
 [ -z "$(git status --porcelain --untracked-files=no)" ] || say "note: the tarball holds the last commit, not the uncommitted changes"
 
