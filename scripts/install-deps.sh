@@ -9,7 +9,7 @@
 # runtime: the fuzz stage. FFmpeg's libraries: films in the command; the
 # ffmpeg program: the film tests. python3-*: the library's Python module and
 # its tests (Debian's /usr/bin/python3), and the yardsticks of
-# bench/python_resize.py.
+# bench/python_resize.py. scdoc: the man page (from docs/man/), man-db: its test.
 set -euo pipefail
 # shellcheck source=lib/apt-packages.sh
 . "$(dirname "$0")/lib/apt-packages.sh"
@@ -19,6 +19,10 @@ NATIVE_ARCH=$(dpkg --print-architecture)
 ensure_packages cmake make g++ libgtest-dev libbenchmark-dev "libpng-dev:$NATIVE_ARCH" libvips-dev libisal-dev zlib1g-dev pkg-config \
   ninja-build clang-14 libclang-rt-14-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg \
-  python3-dev python3-pybind11 python3-numpy python3-pytest
+  python3-dev python3-pybind11 python3-numpy python3-pytest \
+  scdoc man-db
 # Films and pictures on a Slurm cluster: scripts/test-cluster.sh runs a one-node cluster.
 ensure_packages slurm-wlm munge
+# Packages: scripts/make-packages.sh (CPack's Debian packages need dpkg-dev's
+# dpkg-shlibdeps and file; lintian checks them) and its stage.
+ensure_packages dpkg-dev file lintian

@@ -3,6 +3,8 @@
 #   native     the default preset in build/: unit, module and command tests
 #   m32        the same tests as 32-bit Linux code, and its frames against native
 #   windows    the 32-bit Windows module and command under wine, against native
+#   packages   the Debian packages, Windows zip and source tarball; the .debs
+#              installed with apt, checked against build/ and purged
 #   sanitizers the test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz       a short libFuzzer run over the frame driver
 # It first installs what the stages need (scripts/install-*.sh, which change
@@ -42,7 +44,7 @@ if [ "${CRESTDOUBLER_SKIP_INSTALL:-}" != 1 ]; then
 fi
 
 stages=("$@")
-[ "${#stages[@]}" -gt 0 ] || stages=(native m32 windows sanitizers fuzz cluster)
+[ "${#stages[@]}" -gt 0 ] || stages=(native m32 windows packages sanitizers fuzz cluster)
 
 passed=0
 failed=0
@@ -55,6 +57,7 @@ for stage in "${stages[@]}"; do
     native) run_native 2>&1 | tee "$log" ;;
     m32) run_script test-m32.sh 2>&1 | tee "$log" ;;
     windows) run_script test-windows.sh 2>&1 | tee "$log" ;;
+    packages) run_script test-packages.sh 2>&1 | tee "$log" ;;
     sanitizers) run_script test-sanitizers.sh 2>&1 | tee "$log" ;;
     fuzz) run_script test-fuzz.sh 2>&1 | tee "$log" ;;
     cluster) run_script test-cluster.sh 2>&1 | tee "$log" ;;

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The generated bash completion parses and offers the right words:
+#   completion_test.sh COMPLETION_SCRIPT
+set -uo pipefail
+script=$1
+bash -n "$script" || { echo "FAILED: $script does not parse"; exit 1; }
+# shellcheck source=/dev/null
+. "$script"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/completion-test.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK" && mkdir out && touch photo.png scan.TIFF clip.mkv notes.txt -- -odd.jpg 'two words.png'
+
+failed=0
+# expect "WORDS" "EXPECTED": the command line up to the cursor, as readline
+# splits it (at spaces and at '='), and the sorted replies, comma-separated.
+expect() {
+    read -r -a COMP_WORDS <<<"$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _crestdoubler
+    local got
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd, | sed 's/,/, /g')
+    if [ "$got" != "$2" ]; then
+        echo "FAILED: '$1': expected '$2', got '$got'"
+        failed=1
+    fi
+}
+expect "crestdoubler --co" "--codec"
+expect "crestdoubler --th" "--threads"
+expect "crestdoubler --codec libx26" "libx264, libx265"
+expect "crestdoubler --preset ve" "veryfast, veryslow"
+expect "crestdoubler --preset = me" "medium"
+expect "crestdoubler --preset=me" "medium"
+expect "crestdoubler --size 640x360 --ke" "--keep-tags"
+expect "crestdoubler --crf 2" "23, 28"
+expect "crestdoubler --start " ""
+expect "crestdoubler -o o" "out"
+expect "crestdoubler --video-only " "-odd.jpg, clip.mkv, out, photo.png, scan.TIFF, two words.png"
+expect "crestdoubler photo.png o" "out"
+expect "crestdoubler --module " "-odd.jpg, clip.mkv, notes.txt, out, photo.png, scan.TIFF, two words.png"
+expect "crestdoubler -- -" "-odd.jpg"
+[ "$failed" -eq 0 ] && echo "PASS: the completion parses and completes options, values and paths"
+exit "$failed"
