@@ -65,7 +65,11 @@ void BM_Library_natural_1080p_RGB_scale(benchmark::State& run) {
 }
 BENCHMARK(BM_Library_natural_4k_BGRX)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_Library_natural_4k_RGB)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_Library_natural_1080p_RGB_scale)->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Library_natural_1080p_RGB_scale)
+    ->DenseRange(1, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 }  // namespace
 

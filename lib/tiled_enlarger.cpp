@@ -62,7 +62,8 @@ public:
         for (const Plane plane : {Plane::colour, Plane::alpha}) {
             if (plane == Plane::alpha && !layoutOf(format_)->hasAlpha) break;
             ConstFrameView rows;
-            const EnlargeStatus status = rowsOf(plane, last, 2 * strip.own.y, 2 * (strip.own.y + strip.own.height), rows);
+            const EnlargeStatus status =
+                rowsOf(plane, last, 2 * strip.own.y, 2 * (strip.own.y + strip.own.height), rows);
             if (status != EnlargeStatus::ok) return status;
             storePlane(format_, plane, rows.pixels, rows.stride, rows.width, rows.height, destination, 0,
                        2 * strip.own.y);

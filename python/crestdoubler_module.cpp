@@ -54,8 +54,8 @@ py::array enlarge(const py::array& image, const std::string& order, int threads,
     if (width < 1 || height < 1) throw py::value_error("image must have at least one row and one column");
     // Refused before the result is allocated, which might not fit.
     if (width > 2 * CRESTDOUBLER_MAX_WIDTH / scale)
-        throw py::value_error("image too large: " + std::to_string(width) + " columns at scale " + std::to_string(scale) +
-                              " give " + std::to_string(scale * width) + ", more than " +
+        throw py::value_error("image too large: " + std::to_string(width) + " columns at scale " +
+                              std::to_string(scale) + " give " + std::to_string(scale * width) + ", more than " +
                               std::to_string(2 * CRESTDOUBLER_MAX_WIDTH));
     if (height > INT_MAX / scale) throw py::value_error("image too large");
     std::vector<py::ssize_t> shape{scale * height, scale * width};

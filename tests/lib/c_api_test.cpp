@@ -90,7 +90,8 @@ TEST(CApi, EveryFormatGivesTheEnginesFrames) {
 }
 
 // A picture in a format's bytes; the fourth byte (alpha, or what BGRX ignores) from another picture.
-std::vector<std::uint8_t> bytesOf(const FormatCase& f, const pictures::Picture& colour, const pictures::Picture& fourth) {
+std::vector<std::uint8_t> bytesOf(const FormatCase& f, const pictures::Picture& colour,
+                                  const pictures::Picture& fourth) {
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < colour.pixels.size(); ++i) {
         std::uint8_t pixel[4];
@@ -121,8 +122,8 @@ TEST(CApi, RepeatedDoublingIsTheDoublingOfTheDoubling) {
             const std::ptrdiff_t rowBytes = f.bytes * width, stride = rowBytes + 3;
             std::vector<std::uint8_t> expected(static_cast<std::size_t>(stride * height), 0x5A);
             for (int y = 0; y < height; ++y)
-                std::memcpy(&expected[static_cast<std::size_t>(y * stride)], &doubled[static_cast<std::size_t>(y * rowBytes)],
-                            static_cast<std::size_t>(rowBytes));
+                std::memcpy(&expected[static_cast<std::size_t>(y * stride)],
+                            &doubled[static_cast<std::size_t>(y * rowBytes)], static_cast<std::size_t>(rowBytes));
             for (const int threads : {1, 2, 5, 0}) {
                 std::vector<std::uint8_t> got(expected.size(), 0x5A);
                 ASSERT_EQ(crestdoubler_enlarge_pow2(source.data(), colour.width, colour.height, f.bytes * colour.width,
@@ -183,8 +184,10 @@ TEST(CApi, RefusesWhatItCannotEnlarge) {
         {"no doubling", in.data(), 2, 2, 8, 16, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT, 0},
         {"more doublings than any width takes", in.data(), 1, 1, 4, 1 << 20, CRESTDOUBLER_BGRX, 1,
          CRESTDOUBLER_ERROR_ARGUMENT, CRESTDOUBLER_MAX_PASSES + 1},
-        {"destination stride below a 4x row", in.data(), 2, 2, 8, 31, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT, 2},
-        {"too wide for 8x", in.data(), 6145, 1, 4 * 6145, 32 * 6145, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_TOO_LARGE, 3},
+        {"destination stride below a 4x row", in.data(), 2, 2, 8, 31, CRESTDOUBLER_BGRX, 1,
+         CRESTDOUBLER_ERROR_ARGUMENT, 2},
+        {"too wide for 8x", in.data(), 6145, 1, 4 * 6145, 32 * 6145, CRESTDOUBLER_BGRX, 1,
+         CRESTDOUBLER_ERROR_TOO_LARGE, 3},
         {"too wide for 2^15", in.data(), 2, 1, 8, 1 << 18, CRESTDOUBLER_GRAY, 1, CRESTDOUBLER_ERROR_TOO_LARGE,
          CRESTDOUBLER_MAX_PASSES},
         {"too tall for 8x", in.data(), 1, (1 << 28), 4, 32, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_TOO_LARGE, 3},
@@ -219,8 +222,8 @@ TEST(CApi, SourceStrideBeyondTheEnginesIsTaken) {
     const std::vector<std::uint8_t> row{10, 20, 30, 0, 200, 90, 40, 0, 5, 250, 128, 0};
     std::vector<std::uint8_t> compact(4 * 6 * 2), farApart(4 * 6 * 2);
     ASSERT_EQ(crestdoubler_enlarge(row.data(), 3, 1, 12, compact.data(), 24, CRESTDOUBLER_BGRX, 1), 0);
-    ASSERT_EQ(crestdoubler_enlarge(row.data(), 3, 1, std::ptrdiff_t{1} << 30, farApart.data(), 24, CRESTDOUBLER_BGRX, 1),
-              0);
+    ASSERT_EQ(
+        crestdoubler_enlarge(row.data(), 3, 1, std::ptrdiff_t{1} << 30, farApart.data(), 24, CRESTDOUBLER_BGRX, 1), 0);
     EXPECT_EQ(farApart, compact);
 }
 
