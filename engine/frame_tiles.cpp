@@ -44,4 +44,9 @@ std::vector<FrameTile> frameStrips(std::int32_t width, std::int32_t height, std:
     return tiles;
 }
 
+FrameTile stripForRows(std::int32_t width, std::int32_t height, std::int32_t top, std::int32_t bottom) {
+    const std::int32_t first = top / 2;
+    return tileAround({0, first, width, (bottom + 1) / 2 - first}, width, height);
+}
+
 }  // namespace crest

@@ -49,4 +49,9 @@ std::vector<FrameTile> frameTiles(std::int32_t width, std::int32_t height, std::
 std::vector<FrameTile> frameStrips(std::int32_t width, std::int32_t height, std::int32_t count, std::int32_t minRows,
                                    std::int32_t maxRows);
 
+// The full-width strip of a width x height frame whose enlargement holds
+// destination rows [top, bottom): the source rows under them, with the halo.
+// A frame doubled again takes each pass's rows this way from the one before.
+FrameTile stripForRows(std::int32_t width, std::int32_t height, std::int32_t top, std::int32_t bottom);
+
 }  // namespace crest

@@ -1,9 +1,9 @@
 /*
  * crestdoubler: edge-preserving 2:1 image enlargement.
  *
- * One call enlarges one image to twice its width and twice its height. The
- * result is exact and deterministic: the same words on every machine, for
- * every thread count.
+ * One call enlarges one image to twice its width and twice its height, or,
+ * doubling again and again, to 4, 8 ... times. The result is exact and
+ * deterministic: the same words on every machine, for every thread count.
  *
  *     unsigned char *out = malloc((size_t)4 * w * 2 * h * 2);
  *     int rc = crestdoubler_enlarge(in, w, h, 4 * w, out, 8 * w, CRESTDOUBLER_RGBA, 0);
@@ -42,11 +42,23 @@ typedef enum {
     CRESTDOUBLER_GRAY
 } crestdoubler_format;
 
+/* Widest image a doubling takes: its result is at most twice as wide, 49152
+ * columns. Heights are bounded only by int and the address range. */
+#define CRESTDOUBLER_MAX_WIDTH 24576
+
+/* Most doublings of one call: a single column doubled 15 times is the widest
+ * result, 32768 columns; a 16th would pass CRESTDOUBLER_MAX_WIDTH. */
+#define CRESTDOUBLER_MAX_PASSES 15
+
 /* Results: 0 for success, these on failure. */
 #define CRESTDOUBLER_OK 0
-#define CRESTDOUBLER_ERROR_ARGUMENT (-1)  /* null pointer, size below 1, stride too small, unknown format */
-#define CRESTDOUBLER_ERROR_TOO_LARGE (-2) /* width above 24576, or a size or stride beyond the addressable */
+#define CRESTDOUBLER_ERROR_ARGUMENT (-1)  /* null pointer, size below 1, stride too small, unknown format,
+                                             passes outside 1 to CRESTDOUBLER_MAX_PASSES */
+#define CRESTDOUBLER_ERROR_TOO_LARGE (-2) /* wider than CRESTDOUBLER_MAX_WIDTH before the last doubling, or a
+                                             size or stride beyond the addressable */
 #define CRESTDOUBLER_ERROR_MEMORY (-3)    /* working memory could not be allocated */
+#define CRESTDOUBLER_ERROR_INTERNAL (-4)  /* the engine refused a frame the checks let through: a fault of
+                                             the library, worth reporting */
 
 /*
  * Enlarges src (width x height pixels of `format`) into dst (2*width x
@@ -60,6 +72,22 @@ typedef enum {
  */
 CRESTDOUBLER_API int crestdoubler_enlarge(const void *src, int width, int height, ptrdiff_t src_stride, void *dst,
                                           ptrdiff_t dst_stride, crestdoubler_format format, int threads);
+
+/*
+ * Enlarges src (width x height pixels of `format`) into dst (2^passes * width
+ * x 2^passes * height pixels of the same format) by doubling `passes` times,
+ * 1 to CRESTDOUBLER_MAX_PASSES: passes 2 gives 4x, 3 gives 8x. Each doubling
+ * is exactly crestdoubler_enlarge of the previous one's result, so BGRX's
+ * fourth byte holds the last doubling's luma tags. The image entering the last
+ * doubling, 2^(passes-1) * width, must be at most CRESTDOUBLER_MAX_WIDTH wide.
+ * The intermediate images are never held whole: each worker makes the rows
+ * its strip of dst needs, so working memory stays some tens of megabytes per
+ * worker whatever the size. Strides, threads, results: as crestdoubler_enlarge,
+ * which is this call with passes 1.
+ */
+CRESTDOUBLER_API int crestdoubler_enlarge_pow2(const void *src, int width, int height, ptrdiff_t src_stride,
+                                               void *dst, ptrdiff_t dst_stride, crestdoubler_format format,
+                                               int passes, int threads);
 
 /* A static English description of a result code. */
 CRESTDOUBLER_API const char *crestdoubler_strerror(int code);

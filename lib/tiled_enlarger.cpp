@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <new>
 #include <exception>
 #include <memory>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -21,11 +21,7 @@ constexpr std::int32_t kMinStripRows = 64;
 constexpr std::int32_t kStripsPerWorker = 2;
 constexpr std::int32_t kMaxStripRows = kMaxDestinationHeight / 2 - 2 * kTileHalo;
 
-int codeOf(std::int32_t status) {
-    if (status == static_cast<std::int32_t>(EnlargeStatus::ok)) return CRESTDOUBLER_OK;
-    if (status == static_cast<std::int32_t>(EnlargeStatus::outOfMemory)) return CRESTDOUBLER_ERROR_MEMORY;
-    return CRESTDOUBLER_ERROR_TOO_LARGE;
-}
+EnlargeStatus statusOf(std::int32_t engineResult) { return static_cast<EnlargeStatus>(engineResult); }
 
 // Pixels the engine or a conversion overwrites in full: grown without being
 // cleared first, which would be one more pass over tens of megabytes.
@@ -44,74 +40,123 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The frame of every pass: pass 0 is the source, pass k + 1 pass k doubled.
+struct PassFrames {
+    std::int32_t width;
+    std::int32_t height;
+    int passes;
+
+    std::int32_t widthOf(int pass) const { return width << pass; }
+    std::int32_t heightOf(int pass) const { return height << pass; }
+};
+
 // One worker's engine state and scratch frames, kept across its strips.
 class StripWorker {
 public:
-    int enlarge(crestdoubler_format format, const ImageRows& source, const ImageRows& destination,
-                const FrameTile& strip) {
-        const SourceRect& region = strip.enlarged;
-        const std::size_t pixels = static_cast<std::size_t>(region.width) * static_cast<std::size_t>(region.height);
-        const std::int32_t outWidth = 2 * region.width;
-        const FrameView out{reinterpret_cast<std::uint8_t*>(output_.take(4 * pixels)), outWidth, 2 * region.height,
-                            4 * static_cast<std::ptrdiff_t>(outWidth)};
-        const std::uint8_t* own = out.pixels + 2 * (strip.own.y - region.y) * out.stride + 8 * (strip.own.x - region.x);
-        const bool hasAlpha = layoutOf(format)->hasAlpha;
+    StripWorker(crestdoubler_format format, const ImageRows& source, const PassFrames& frames)
+        : format_(format), source_(source), frames_(frames), scratch_(static_cast<std::size_t>(frames.passes) + 1) {}
+
+    // The strip's own rows of the last pass, converted into the destination.
+    EnlargeStatus enlarge(const ImageRows& destination, const FrameTile& strip) {
+        const int last = frames_.passes;
         for (const Plane plane : {Plane::colour, Plane::alpha}) {
-            if (plane == Plane::alpha && !hasAlpha) break;
-            ConstFrameView in;
-            if (format == CRESTDOUBLER_BGRX) {
-                in = {source.row(region.y) + 4 * static_cast<std::ptrdiff_t>(region.x), region.width, region.height,
-                      source.stride};
-            } else {
-                std::uint32_t* pixelsIn = input_.take(pixels);
-                loadPlane(format, plane, source, region, pixelsIn);
-                in = {reinterpret_cast<const std::uint8_t*>(pixelsIn), region.width, region.height,
-                      4 * static_cast<std::ptrdiff_t>(region.width)};
-            }
-            const int code = codeOf(enlargeFrame(state_, out, in));
-            if (code != CRESTDOUBLER_OK) return code;
-            storePlane(format, plane, own, out.stride, 2 * strip.own.width, 2 * strip.own.height, destination,
-                       2 * strip.own.x, 2 * strip.own.y);
+            if (plane == Plane::alpha && !layoutOf(format_)->hasAlpha) break;
+            ConstFrameView rows;
+            const EnlargeStatus status =
+                rowsOf(plane, last, 2 * strip.own.y, 2 * (strip.own.y + strip.own.height), rows);
+            if (status != EnlargeStatus::ok) return status;
+            storePlane(format_, plane, rows.pixels, rows.stride, rows.width, rows.height, destination, 0,
+                       2 * strip.own.y);
         }
-        return CRESTDOUBLER_OK;
+        return EnlargeStatus::ok;
+    }
+
+    // The whole last pass straight into the caller's rows, for BGRX.
+    EnlargeStatus enlargeWhole(const ImageRows& destination) {
+        const int last = frames_.passes;
+        ConstFrameView in;
+        const EnlargeStatus status = rowsOf(Plane::colour, last - 1, 0, frames_.heightOf(last - 1), in);
+        if (status != EnlargeStatus::ok) return status;
+        return statusOf(enlargeFrame(
+            state_, FrameView{destination.pixels, frames_.widthOf(last), frames_.heightOf(last), destination.stride},
+            in));
     }
 
 private:
+    // Rows [top, bottom) of the pass's whole frame, full width, as engine
+    // pixels: the source's plane for pass 0, else the pass's doubling of the
+    // rows of the pass before under them, with their halo.
+    EnlargeStatus rowsOf(Plane plane, int pass, std::int32_t top, std::int32_t bottom, ConstFrameView& rows) {
+        if (pass == 0) {
+            rows = sourceRows(plane, top, bottom);
+            return EnlargeStatus::ok;
+        }
+        const FrameTile under = stripForRows(frames_.widthOf(pass - 1), frames_.heightOf(pass - 1), top, bottom);
+        const SourceRect& region = under.enlarged;
+        ConstFrameView in;
+        const EnlargeStatus status = rowsOf(plane, pass - 1, region.y, region.y + region.height, in);
+        if (status != EnlargeStatus::ok) return status;
+        const FrameView out = scratchFrame(pass, 2 * region.width, 2 * region.height);
+        rows = {out.pixels + (top - 2 * region.y) * out.stride, out.width, bottom - top, out.stride};
+        return statusOf(enlargeFrame(state_, out, in));
+    }
+
+    ConstFrameView sourceRows(Plane plane, std::int32_t top, std::int32_t bottom) {
+        const std::int32_t width = frames_.width;
+        // The engine reads BGRX as it is, its fourth byte ignored, where it can address the rows.
+        if (format_ == CRESTDOUBLER_BGRX && source_.stride >= -kMaxPitchBytes && source_.stride <= kMaxPitchBytes)
+            return {source_.row(top), width, bottom - top, source_.stride};
+        const FrameView converted = scratchFrame(0, width, bottom - top);
+        loadPlane(format_, plane, source_, {0, top, width, bottom - top},
+                  reinterpret_cast<std::uint32_t*>(converted.pixels));
+        return {converted.pixels, converted.width, converted.height, converted.stride};
+    }
+
+    FrameView scratchFrame(int pass, std::int32_t width, std::int32_t height) {
+        std::uint32_t* pixels = scratch_[static_cast<std::size_t>(pass)].take(static_cast<std::size_t>(width) *
+                                                                              static_cast<std::size_t>(height));
+        return {reinterpret_cast<std::uint8_t*>(pixels), width, height, 4 * static_cast<std::ptrdiff_t>(width)};
+    }
+
+    crestdoubler_format format_;
+    ImageRows source_;
+    PassFrames frames_;
     EnlargerState state_;
-    ScratchPixels input_;
-    ScratchPixels output_;
+    std::vector<ScratchPixels> scratch_;  // the converted source, then each pass's output
 };
 
 }  // namespace
 
-int enlargeInStrips(crestdoubler_format format, const ImageRows& source, std::int32_t width, std::int32_t height,
-                    const ImageRows& destination, int workers) {
+EnlargeStatus enlargeInStrips(crestdoubler_format format, const ImageRows& source, std::int32_t width,
+                              std::int32_t height, const ImageRows& destination, int passes, int workers) {
+    const PassFrames frames{width, height, passes};
+    // Strips are cut from the frame the last pass doubles.
+    const std::int32_t lastWidth = frames.widthOf(passes - 1);
+    const std::int32_t lastHeight = frames.heightOf(passes - 1);
     const std::int32_t wanted = workers == 1 ? 1 : std::min(workers, 4096) * kStripsPerWorker;
     // Strips through scratch frames are kept to some 32 MB of output each, so
     // a worker's scratch stays small and is reused rather than faulted in anew.
-    const bool direct = workers == 1 && format == CRESTDOUBLER_BGRX;
-    const std::int32_t scratchRows = std::max<std::int32_t>(kMinStripRows, (32 << 20) / (16 * width));
-    const std::vector<FrameTile> strips =
-        frameStrips(width, height, wanted, kMinStripRows, direct ? kMaxStripRows : std::min(scratchRows, kMaxStripRows));
+    // One worker doubling BGRX once reads the source as it is and may take it whole.
+    const bool direct = workers == 1 && passes == 1 && format == CRESTDOUBLER_BGRX;
+    const std::int32_t scratchRows = std::max<std::int32_t>(kMinStripRows, (32 << 20) / (16 * lastWidth));
+    const std::vector<FrameTile> strips = frameStrips(lastWidth, lastHeight, wanted, kMinStripRows,
+                                                      direct ? kMaxStripRows : std::min(scratchRows, kMaxStripRows));
     const std::size_t count = strips.size();
     // One strip of the engine's own layout: straight into the caller's rows.
     if (count == 1 && format == CRESTDOUBLER_BGRX && destination.stride >= -kMaxPitchBytes &&
-        destination.stride <= kMaxPitchBytes) {
-        EnlargerState state;
-        return codeOf(enlargeFrame(state, FrameView{destination.pixels, 2 * width, 2 * height, destination.stride},
-                                   ConstFrameView{source.pixels, width, height, source.stride}));
-    }
+        destination.stride <= kMaxPitchBytes)
+        return StripWorker(format, source, frames).enlargeWhole(destination);
     std::atomic<std::size_t> next{0};
-    std::atomic<int> failure{CRESTDOUBLER_OK};
+    std::atomic<EnlargeStatus> failure{EnlargeStatus::ok};
     auto work = [&] {
         try {
-            StripWorker worker;
-            for (std::size_t i = next++; i < count && failure.load() == CRESTDOUBLER_OK; i = next++) {
-                const int code = worker.enlarge(format, source, destination, strips[i]);
-                if (code != CRESTDOUBLER_OK) failure.store(code);
+            StripWorker worker(format, source, frames);
+            for (std::size_t i = next++; i < count && failure.load() == EnlargeStatus::ok; i = next++) {
+                const EnlargeStatus status = worker.enlarge(destination, strips[i]);
+                if (status != EnlargeStatus::ok) failure.store(status);
             }
         } catch (const std::bad_alloc&) {
-            failure.store(CRESTDOUBLER_ERROR_MEMORY);
+            failure.store(EnlargeStatus::outOfMemory);
         }
     };
     std::vector<std::thread> helpers;

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,17 @@ crestdoubler_format formatOf(py::ssize_t channels, const std::string& order) {
     }
 }
 
-py::array enlarge(const py::array& image, const std::string& order, int threads) {
+// Doublings for a scale of 2, 4 or 8.
+int passesOf(int scale) {
+    switch (scale) {
+        case 2: return 1;
+        case 4: return 2;
+        case 8: return 3;
+        default: throw py::value_error("scale must be 2, 4 or 8, not " + std::to_string(scale));
+    }
+}
+
+py::array enlarge(const py::array& image, const std::string& order, int threads, int scale) {
     if (image.dtype().kind() != 'u' || image.itemsize() != 1)
         throw py::type_error("image must be a numpy array of dtype uint8, not " + std::string(py::str(image.dtype())));
     const py::ssize_t dims = image.ndim();
@@ -32,6 +43,7 @@ py::array enlarge(const py::array& image, const std::string& order, int threads)
     const py::ssize_t channels = dims == 2 ? 1 : image.shape(2);
     const crestdoubler_format format = formatOf(channels, order);
     if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more");
+    const int passes = passesOf(scale);
     // Rows may lie anywhere (any row stride, negative too); pixels within a
     // row must be packed, so other layouts are copied into one that is.
     py::array source = image;
@@ -40,8 +52,13 @@ py::array enlarge(const py::array& image, const std::string& order, int threads)
     const py::ssize_t height = source.shape(0);
     const py::ssize_t width = source.shape(1);
     if (width < 1 || height < 1) throw py::value_error("image must have at least one row and one column");
-    if (width > INT_MAX / 2 || height > INT_MAX / 2) throw py::value_error("image too large");
-    std::vector<py::ssize_t> shape{2 * height, 2 * width};
+    // Refused before the result is allocated, which might not fit.
+    if (width > 2 * CRESTDOUBLER_MAX_WIDTH / scale)
+        throw py::value_error("image too large: " + std::to_string(width) + " columns at scale " +
+                              std::to_string(scale) + " give " + std::to_string(scale * width) + ", more than " +
+                              std::to_string(2 * CRESTDOUBLER_MAX_WIDTH));
+    if (height > INT_MAX / scale) throw py::value_error("image too large");
+    std::vector<py::ssize_t> shape{scale * height, scale * width};
     if (dims == 3) shape.push_back(channels);
     py::array_t<std::uint8_t> result(shape);
     const void* in = source.data();
@@ -50,10 +67,11 @@ py::array enlarge(const py::array& image, const std::string& order, int threads)
     int code;
     {
         py::gil_scoped_release unlocked;
-        code = crestdoubler_enlarge(in, static_cast<int>(width), static_cast<int>(height), inStride, out,
-                                    2 * width * channels, format, threads);
+        code = crestdoubler_enlarge_pow2(in, static_cast<int>(width), static_cast<int>(height), inStride, out,
+                                         scale * width * channels, format, passes, threads);
     }
     if (code == CRESTDOUBLER_ERROR_MEMORY) throw std::bad_alloc();
+    if (code == CRESTDOUBLER_ERROR_INTERNAL) throw std::runtime_error(crestdoubler_strerror(code));
     if (code != 0) throw py::value_error(crestdoubler_strerror(code));
     return result;
 }
@@ -64,14 +82,17 @@ PYBIND11_MODULE(crestdoubler, module) {
     module.doc() = "Edge-preserving 2:1 image enlargement (the crestdoubler video filter's engine).";
     module.attr("__version__") = crestdoubler_version();
     module.def("enlarge", &enlarge, py::arg("image"), py::arg("order") = "RGB", py::arg("threads") = 0,
-               R"(Enlarge an image to twice its width and height, keeping edges sharp.
+               py::arg("scale") = 2, R"(Enlarge an image to 2, 4 or 8 times its width and height, keeping edges sharp.
 
 image: uint8 array H x W (grey), H x W x 3 (colour) or H x W x 4 (colour and
     alpha); rows may be strided, also with a negative stride.
 order: "RGB" (Pillow, imageio, scikit-image) or "BGR" (OpenCV).
 threads: 0 uses every core; the result is the same for every value.
+scale: 2, 4 or 8; 4 and 8 double the doubled image again, exactly as
+    calling enlarge two or three times would.
 
-Returns a new uint8 array 2H x 2W with the same channels. Colour is
-enlarged as the video filter does, alpha as a grey image of its own.
+Returns a new uint8 array (scale * H) x (scale * W) with the same channels.
+Colour is enlarged as the video filter does, alpha as a grey image of its
+own. Too wide a result (over 49152 columns) raises ValueError.
 The GIL is released while the image is enlarged.)");
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crestdoubler.h"
+#include "lib/result_codes.h"
 #include "tests/support/frame_helpers.h"
 
 namespace crest {
@@ -88,6 +89,53 @@ TEST(CApi, EveryFormatGivesTheEnginesFrames) {
     }
 }
 
+// A picture in a format's bytes; the fourth byte (alpha, or what BGRX ignores) from another picture.
+std::vector<std::uint8_t> bytesOf(const FormatCase& f, const pictures::Picture& colour,
+                                  const pictures::Picture& fourth) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < colour.pixels.size(); ++i) {
+        std::uint8_t pixel[4];
+        pixel[f.blue] = byteOf(colour.pixels[i], 0), pixel[f.green] = byteOf(colour.pixels[i], 1);
+        pixel[f.red] = byteOf(colour.pixels[i], 2), pixel[3] = byteOf(fourth.pixels[i], 0);
+        bytes.insert(bytes.end(), pixel, pixel + f.bytes);
+    }
+    return bytes;
+}
+
+// 4x and 8x are 2x of 2x, byte for byte in every format and thread count,
+// and fill exactly their rows (padding bytes stay). Tall enough for several
+// strips on every pass.
+TEST(CApi, RepeatedDoublingIsTheDoublingOfTheDoubling) {
+    const auto colour = pictures::makePicture(Content::natural, 23, 140, 41);
+    const auto fourth = pictures::makePicture(Content::strokes, 23, 140, 42);
+    for (const FormatCase& f : kFormats) {
+        const std::vector<std::uint8_t> source = bytesOf(f, colour, fourth);
+        std::vector<std::uint8_t> doubled = source;
+        int width = colour.width, height = colour.height;
+        for (int passes = 1; passes <= 3; ++passes) {
+            std::vector<std::uint8_t> next(4 * doubled.size());
+            ASSERT_EQ(crestdoubler_enlarge(doubled.data(), width, height, f.bytes * width, next.data(),
+                                           2 * f.bytes * width, f.format, 1),
+                      0);
+            doubled.swap(next);
+            width *= 2, height *= 2;
+            const std::ptrdiff_t rowBytes = f.bytes * width, stride = rowBytes + 3;
+            std::vector<std::uint8_t> expected(static_cast<std::size_t>(stride * height), 0x5A);
+            for (int y = 0; y < height; ++y)
+                std::memcpy(&expected[static_cast<std::size_t>(y * stride)],
+                            &doubled[static_cast<std::size_t>(y * rowBytes)], static_cast<std::size_t>(rowBytes));
+            for (const int threads : {1, 2, 5, 0}) {
+                std::vector<std::uint8_t> got(expected.size(), 0x5A);
+                ASSERT_EQ(crestdoubler_enlarge_pow2(source.data(), colour.width, colour.height, f.bytes * colour.width,
+                                                    got.data(), stride, f.format, passes, threads),
+                          0);
+                EXPECT_TRUE(got == expected) << "format " << f.format << ", " << passes << " passes, " << threads
+                                             << " threads";
+            }
+        }
+    }
+}
+
 // Callers on several threads at once, each with its own workers, get what
 // one caller alone gets: the library keeps nothing between calls.
 TEST(CApi, ConcurrentCallersGetTheirOwnFrames) {
@@ -121,6 +169,7 @@ TEST(CApi, RefusesWhatItCannotEnlarge) {
         int width, height;
         std::ptrdiff_t srcStride, dstStride;
         int format, threads, code;
+        int passes = 1;
     };
     const Case cases[] = {
         {"null source", nullptr, 2, 2, 8, 16, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT},
@@ -132,21 +181,50 @@ TEST(CApi, RefusesWhatItCannotEnlarge) {
         {"too wide", in.data(), 24577, 1, 4 * 24577, 8 * 24577, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_TOO_LARGE},
         {"rows beyond the address range", in.data(), 2, 1 << 29, PTRDIFF_MAX / 4, 16, CRESTDOUBLER_BGRX, 1,
          CRESTDOUBLER_ERROR_TOO_LARGE},
+        {"no doubling", in.data(), 2, 2, 8, 16, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_ARGUMENT, 0},
+        {"more doublings than any width takes", in.data(), 1, 1, 4, 1 << 20, CRESTDOUBLER_BGRX, 1,
+         CRESTDOUBLER_ERROR_ARGUMENT, CRESTDOUBLER_MAX_PASSES + 1},
+        {"destination stride below a 4x row", in.data(), 2, 2, 8, 31, CRESTDOUBLER_BGRX, 1,
+         CRESTDOUBLER_ERROR_ARGUMENT, 2},
+        {"too wide for 8x", in.data(), 6145, 1, 4 * 6145, 32 * 6145, CRESTDOUBLER_BGRX, 1,
+         CRESTDOUBLER_ERROR_TOO_LARGE, 3},
+        {"too wide for 2^15", in.data(), 2, 1, 8, 1 << 18, CRESTDOUBLER_GRAY, 1, CRESTDOUBLER_ERROR_TOO_LARGE,
+         CRESTDOUBLER_MAX_PASSES},
+        {"too tall for 8x", in.data(), 1, (1 << 28), 4, 32, CRESTDOUBLER_BGRX, 1, CRESTDOUBLER_ERROR_TOO_LARGE, 3},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(crestdoubler_enlarge(c.src, c.width, c.height, c.srcStride, out.data(), c.dstStride,
-                                       static_cast<crestdoubler_format>(c.format), c.threads),
+        EXPECT_EQ(crestdoubler_enlarge_pow2(c.src, c.width, c.height, c.srcStride, out.data(), c.dstStride,
+                                            static_cast<crestdoubler_format>(c.format), c.passes, c.threads),
                   c.code)
             << c.name;
         EXPECT_EQ(out, std::vector<std::uint8_t>(256, 0)) << c.name;
     }
     std::vector<std::string> messages;
     for (const int code : {CRESTDOUBLER_OK, CRESTDOUBLER_ERROR_ARGUMENT, CRESTDOUBLER_ERROR_TOO_LARGE,
-                           CRESTDOUBLER_ERROR_MEMORY, -99})
+                           CRESTDOUBLER_ERROR_MEMORY, CRESTDOUBLER_ERROR_INTERNAL, -99})
         messages.push_back(crestdoubler_strerror(code));
     for (std::size_t i = 0; i < messages.size(); ++i)
         for (std::size_t j = i + 1; j < messages.size(); ++j) EXPECT_NE(messages[i], messages[j]);
     EXPECT_STREQ(crestdoubler_version(), CRESTDOUBLER_EXPECTED_VERSION);
+}
+
+// Each engine outcome keeps its own code, even one this library never meets.
+TEST(CApi, EngineOutcomesKeepTheirOwnCodes) {
+    EXPECT_EQ(library::resultCodeOf(EnlargeStatus::ok), CRESTDOUBLER_OK);
+    EXPECT_EQ(library::resultCodeOf(EnlargeStatus::outOfMemory), CRESTDOUBLER_ERROR_MEMORY);
+    EXPECT_EQ(library::resultCodeOf(EnlargeStatus::invalidGeometry), CRESTDOUBLER_ERROR_INTERNAL);
+    EXPECT_EQ(library::resultCodeOf(static_cast<EnlargeStatus>(99)), CRESTDOUBLER_ERROR_INTERNAL);
+}
+
+// A BGRX row stride beyond what the engine addresses is copied rather than
+// refused: one row, so only its start is read.
+TEST(CApi, SourceStrideBeyondTheEnginesIsTaken) {
+    const std::vector<std::uint8_t> row{10, 20, 30, 0, 200, 90, 40, 0, 5, 250, 128, 0};
+    std::vector<std::uint8_t> compact(4 * 6 * 2), farApart(4 * 6 * 2);
+    ASSERT_EQ(crestdoubler_enlarge(row.data(), 3, 1, 12, compact.data(), 24, CRESTDOUBLER_BGRX, 1), 0);
+    ASSERT_EQ(
+        crestdoubler_enlarge(row.data(), 3, 1, std::ptrdiff_t{1} << 30, farApart.data(), 24, CRESTDOUBLER_BGRX, 1), 0);
+    EXPECT_EQ(farApart, compact);
 }
 
 }  // namespace

@@ -93,3 +93,26 @@ def test_the_gil_is_released_while_enlarging():
     during = [t for t in ticks if start < t < end]
     # A held GIL would leave the ticker silent for the whole call.
     assert len(during) >= 5, f"{len(during)} ticks in {end - start:.2f} s"
+
+
+@pytest.mark.parametrize("channels", [1, 4])
+def test_scale_4_and_8_double_the_doubled_image(channels):
+    image = picture(140, 21, channels)  # several strips on every pass
+    twice = crestdoubler.enlarge(crestdoubler.enlarge(image))
+    for threads in (1, 2, 0):
+        assert np.array_equal(crestdoubler.enlarge(image, threads=threads, scale=4), twice)
+    eight = crestdoubler.enlarge(image, scale=8)
+    assert eight.shape == (1120, 168) + image.shape[2:]
+    assert np.array_equal(eight, crestdoubler.enlarge(twice))
+
+
+@pytest.mark.parametrize("scale", [0, 1, 3, 16, -2])
+def test_other_scales_are_refused(scale):
+    with pytest.raises(ValueError, match="scale must be 2, 4 or 8"):
+        crestdoubler.enlarge(picture(4, 4, 3), scale=scale)
+
+
+def test_a_result_too_wide_is_refused_before_it_is_allocated():
+    with pytest.raises(ValueError, match="6145 columns at scale 8 give 49160"):
+        crestdoubler.enlarge(np.zeros((1, 6145), np.uint8), scale=8)
+    assert crestdoubler.enlarge(np.zeros((1, 6144), np.uint8), scale=8).shape == (8, 49152)
