@@ -1,0 +1,351 @@
+#include "cli/web/web_server.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "cli/base/command_error.h"
+#include "cli/jobs/path_kind.h"
+#include "cli/web/job_json.h"
+#include "cli/web/page_files.h"
+#include "cli/web/upload_receiver.h"
+
+namespace crest::cli {
+
+namespace {
+
+constexpr const char* kContentSecurityPolicy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; media-src 'self' blob:; "
+    "connect-src 'self'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'";
+
+std::optional<std::string> valueOf(MHD_Connection* connection, MHD_ValueKind kind, const char* key) {
+    const char* value = MHD_lookup_connection_value(connection, kind, key);
+    return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+}
+
+bool isHexId(const std::string& text) {
+    if (text.empty() || text.size() > 32) return false;
+    for (const char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+const char* mediaTypeOf(const std::string& extension) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {"png", "image/png"},   {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},       {"webp", "image/webp"},
+        {"gif", "image/gif"},   {"tif", "image/tiff"},  {"tiff", "image/tiff"},       {"avif", "image/avif"},
+        {"mp4", "video/mp4"},   {"m4v", "video/mp4"},   {"webm", "video/webm"},       {"mkv", "video/x-matroska"},
+        {"mov", "video/quicktime"}, {"ogv", "video/ogg"}};
+    for (const auto& [known, type] : kTypes)
+        if (extension == known) return type;
+    return "application/octet-stream";
+}
+
+// attachment; filename="ASCII" plus the UTF-8 name for browsers that read it.
+std::string contentDisposition(const std::string& name) {
+    std::string ascii;
+    std::string encoded;
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                           byte == '.' || byte == '-' || byte == '_';
+        ascii += plain || byte == ' ' ? c : '_';
+        if (plain) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kDigits[byte >> 4];
+            encoded += kDigits[byte & 15];
+        }
+    }
+    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
+}
+
+// bytes=FIRST-LAST, bytes=FIRST- or bytes=-SUFFIX, of a file of size bytes;
+// nullopt for anything else, which is then answered whole.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> byteRange(const std::optional<std::string>& header,
+                                                                 std::uint64_t size) {
+    if (!header || header->rfind("bytes=", 0) != 0 || header->find(',') != std::string::npos || size == 0)
+        return std::nullopt;
+    const std::string spec = header->substr(6);
+    const auto dash = spec.find('-');
+    if (dash == std::string::npos) return std::nullopt;
+    const std::string first = spec.substr(0, dash);
+    const std::string last = spec.substr(dash + 1);
+    const auto number = [](const std::string& text) -> std::optional<std::uint64_t> {
+        if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return std::strtoull(text.c_str(), nullptr, 10);
+    };
+    if (first.empty()) {
+        const auto suffix = number(last);
+        if (!suffix || *suffix == 0) return std::nullopt;
+        const std::uint64_t length = std::min(*suffix, size);
+        return std::pair{size - length, size - 1};
+    }
+    const auto from = number(first);
+    if (!from || *from >= size) return std::nullopt;
+    std::uint64_t to = size - 1;
+    if (!last.empty()) {
+        const auto until = number(last);
+        if (!until || *until < *from) return std::nullopt;
+        to = std::min(*until, size - 1);
+    }
+    return std::pair{*from, to};
+}
+
+std::optional<int> integerField(const std::map<std::string, std::string>& fields, const char* key, int low, int high) {
+    const auto found = fields.find(key);
+    if (found == fields.end() || found->second.empty()) return std::nullopt;
+    char* end = nullptr;
+    const long value = std::strtol(found->second.c_str(), &end, 10);
+    if (*end != '\0' || value < low || value > high)
+        throw CommandError(std::string(key) + " needs a whole number from " + std::to_string(low) + " to " +
+                               std::to_string(high) + ", not '" + found->second + "'",
+                           ExitStatus::usage);
+    return static_cast<int>(value);
+}
+
+std::optional<std::string> textField(const std::map<std::string, std::string>& fields, const char* key) {
+    const auto found = fields.find(key);
+    if (found == fields.end() || found->second.empty()) return std::nullopt;
+    return found->second;
+}
+
+WebJobRequest requestOf(const UploadReceiver& upload) {
+    WebJobRequest request;
+    request.name = upload.fileName();
+    request.sourceExtension = lowerExtension(request.name);
+    const auto& fields = upload.fields();
+    const std::optional<std::string> format = textField(fields, "format");
+    request.format = format ? lowerExtension("." + *format)
+                            : isVideoExtension(request.sourceExtension) ? "mkv" : request.sourceExtension;
+    request.settings.picture.quality = integerField(fields, "quality", 1, 100);
+    request.settings.film.crf = integerField(fields, "crf", 0, 63);
+    request.settings.film.codec = textField(fields, "codec");
+    request.settings.film.preset = textField(fields, "preset");
+    return request;
+}
+
+}  // namespace
+
+struct WebServer::RequestState {
+    bool answered = false;
+    std::unique_ptr<UploadReceiver> upload;
+};
+
+MHD_Result sendReply(MHD_Connection* connection, Reply reply) {
+    MHD_Response* response = nullptr;
+    if (reply.fd >= 0) {
+        response = MHD_create_response_from_fd_at_offset64(reply.length, reply.fd, reply.offset);
+        if (response == nullptr) ::close(reply.fd);
+    } else if (reply.staticData != nullptr) {
+        response = MHD_create_response_from_buffer(reply.staticSize, const_cast<unsigned char*>(reply.staticData),
+                                                   MHD_RESPMEM_PERSISTENT);
+    } else {
+        response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY);
+    }
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, "Content-Type", reply.contentType.c_str());
+    MHD_add_response_header(response, "Content-Security-Policy", kContentSecurityPolicy);
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, "Referrer-Policy", "no-referrer");
+    MHD_add_response_header(response, "X-Frame-Options", "DENY");
+    MHD_add_response_header(response, "Cross-Origin-Resource-Policy", "same-origin");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+    for (const auto& [name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+WebServer::WebServer(int listeningSocket, const RequestGuard& guard, JobQueue& queue, const ServerLimits& limits)
+    : guard_(guard), queue_(queue), limits_(limits) {
+    daemon_ = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG, 0, nullptr, nullptr,
+        &WebServer::handle, this, MHD_OPTION_LISTEN_SOCKET, listeningSocket, MHD_OPTION_THREAD_POOL_SIZE,
+        limits.threads, MHD_OPTION_CONNECTION_LIMIT, limits.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        limits.perAddress, MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        limits.connectionMemory, MHD_OPTION_NOTIFY_COMPLETED, &WebServer::completed, this, MHD_OPTION_END);
+    if (daemon_ == nullptr) {
+        ::close(listeningSocket);
+        throw CommandError("cannot start the HTTP server");
+    }
+}
+
+WebServer::~WebServer() { MHD_stop_daemon(daemon_); }
+
+MHD_Result WebServer::handle(void* self, MHD_Connection* connection, const char* url, const char* method,
+                             const char*, const char* uploadData, size_t* uploadSize, void** state) {
+    auto& server = *static_cast<WebServer*>(self);
+    if (*state == nullptr) {
+        auto* fresh = new RequestState;
+        *state = fresh;
+        return server.begin(connection, url, method, *fresh);
+    }
+    auto& request = *static_cast<RequestState*>(*state);
+    if (*uploadSize > 0) {
+        if (request.upload) request.upload->feed(uploadData, *uploadSize);
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    if (request.answered) return MHD_YES;
+    request.answered = true;
+    return sendReply(connection, server.finishUpload(request));
+}
+
+void WebServer::completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    // An upload cut off on the way is dropped with its file here.
+    delete static_cast<RequestState*>(*state);
+    *state = nullptr;
+}
+
+std::optional<Reply> WebServer::refusal(MHD_Connection* connection, const std::string& url,
+                                        const std::string& method) const {
+    if (!guard_.hostAllowed(valueOf(connection, MHD_HEADER_KIND, "Host")))
+        return errorReply(421, "this server answers to its own address only");
+    if (method != "GET" && method != "HEAD" && !guard_.originAllowed(valueOf(connection, MHD_HEADER_KIND, "Origin")))
+        return errorReply(403, "requests from other sites are refused");
+    if (method == "GET" && url == "/") {
+        if (const auto token = valueOf(connection, MHD_GET_ARGUMENT_KIND, "token")) {
+            if (!guard_.tokenMatches(*token)) return errorReply(401, "the token in this address is not the server's");
+            Reply reply;
+            reply.status = 303;
+            reply.contentType = "text/plain; charset=utf-8";
+            reply.headers = {{"Location", "/"},
+                             {"Set-Cookie", guard_.cookieName() + "=" + guard_.token() +
+                                                "; HttpOnly; SameSite=Strict; Path=/"}};
+            return reply;
+        }
+    }
+    if (!guard_.authorized(valueOf(connection, MHD_COOKIE_KIND, guard_.cookieName().c_str()),
+                           valueOf(connection, MHD_HEADER_KIND, "Authorization"))) {
+        Reply reply = errorReply(401, "open the address that crestdoubler-web printed when it started: it carries the token");
+        if (url.rfind("/api/", 0) != 0) {
+            reply.contentType = "text/plain; charset=utf-8";
+            reply.body = "crestdoubler-web: open the address that it printed when it started; it carries the token.\n";
+        }
+        return reply;
+    }
+    return std::nullopt;
+}
+
+MHD_Result WebServer::begin(MHD_Connection* connection, const std::string& url, const std::string& method,
+                            RequestState& state) {
+    std::optional<Reply> answer = refusal(connection, url, method);
+    if (!answer && method == "POST" && url == "/api/jobs") {
+        const auto length = valueOf(connection, MHD_HEADER_KIND, "Content-Length");
+        if (length && std::strtoull(length->c_str(), nullptr, 10) > static_cast<std::uint64_t>(limits_.maxUpload)) {
+            answer = errorReply(413, "the file is larger than the server's --max-upload of " +
+                                         std::to_string(limits_.maxUpload) + " bytes");
+        } else {
+            try {
+                state.upload = std::make_unique<UploadReceiver>(connection, queue_.uploadFolder(), limits_.maxUpload);
+                return MHD_YES;  // the body comes in the next calls
+            } catch (const CommandError& error) {
+                answer = errorReply(400, error.what());
+            }
+        }
+    }
+    if (!answer) answer = route(connection, url, method);
+    state.answered = true;
+    return sendReply(connection, std::move(*answer));
+}
+
+Reply WebServer::finishUpload(RequestState& state) {
+    if (!state.upload) return errorReply(400, "this request takes no body");
+    UploadReceiver& upload = *state.upload;
+    if (std::optional<Reply> refused = upload.finish()) return *refused;
+    try {
+        const std::string id = queue_.submit(upload.path(), requestOf(upload));
+        upload.release();
+        Reply reply = jsonReply(201, apiJson(*queue_.find(id)));
+        reply.headers = {{"Location", "/api/jobs/" + id}};
+        return reply;
+    } catch (const CommandError& error) {
+        return errorReply(error.status() == ExitStatus::usage ? 400 : 500, error.what());
+    }
+}
+
+Reply WebServer::fileReply(MHD_Connection* connection, const std::string& path, const std::string& downloadName) const {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        if (fd >= 0) ::close(fd);
+        return errorReply(404, "the file is gone");
+    }
+    Reply reply;
+    reply.fd = fd;
+    reply.contentType = mediaTypeOf(lowerExtension(path));
+    reply.length = static_cast<std::uint64_t>(status.st_size);
+    reply.headers = {{"Content-Disposition", contentDisposition(downloadName)}, {"Accept-Ranges", "bytes"}};
+    if (const auto range = byteRange(valueOf(connection, MHD_HEADER_KIND, "Range"), reply.length)) {
+        reply.status = 206;
+        reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(range->first) + "-" +
+                                                        std::to_string(range->second) + "/" + std::to_string(reply.length));
+        reply.offset = range->first;
+        reply.length = range->second - range->first + 1;
+    }
+    return reply;
+}
+
+Reply WebServer::route(MHD_Connection* connection, const std::string& url, const std::string& method) {
+    static const std::string kJobs = "/api/jobs";
+    if (url.rfind("/api/", 0) != 0) {
+        const PageFile* file = findPageFile(url);
+        if (file == nullptr) return errorReply(404, "no such page");
+        if (method != "GET" && method != "HEAD") return errorReply(405, "the page is read only");
+        Reply reply;
+        reply.contentType = file->contentType;
+        reply.staticData = file->data;
+        reply.staticSize = file->size;
+        return reply;
+    }
+    if (url == kJobs) {
+        if (method != "GET") return errorReply(405, "GET lists the jobs, POST with a file adds one");
+        nlohmann::json jobs = nlohmann::json::array();
+        for (const WebJobView& view : queue_.list()) jobs.push_back(apiJson(view));
+        return jsonReply(200, jobs);
+    }
+    if (url.rfind(kJobs + "/", 0) != 0) return errorReply(404, "no such resource");
+    const std::string rest = url.substr(kJobs.size() + 1);
+    const auto slash = rest.find('/');
+    const std::string id = rest.substr(0, slash);
+    const std::string part = slash == std::string::npos ? "" : rest.substr(slash + 1);
+    const std::optional<WebJobView> view = isHexId(id) ? queue_.find(id) : std::nullopt;
+    if (!view) return errorReply(404, "no such job");
+    try {
+        if (part.empty() && method == "GET") return jsonReply(200, apiJson(*view));
+        if (part.empty() && method == "DELETE") {
+            if (!queue_.remove(id)) return errorReply(404, "no such job");
+            Reply reply;
+            reply.status = 204;
+            return reply;
+        }
+        if (part == "cancel" && method == "POST") {
+            if (!queue_.cancel(id)) return errorReply(404, "no such job");
+            return jsonReply(200, apiJson(queue_.find(id).value_or(*view)));
+        }
+        if (part == "source" && method == "GET") {
+            const auto path = queue_.sourcePath(id);
+            return path ? fileReply(connection, *path, view->record.request.name) : errorReply(404, "no such job");
+        }
+        if (part == "result" && method == "GET") {
+            const auto path = queue_.resultPath(id);
+            if (!path) return errorReply(409, std::string("the job is ") + nameOf(view->record.state) + ", not done");
+            return fileReply(connection, *path, resultNameOf(view->record.request));
+        }
+    } catch (const CommandError& error) {
+        return errorReply(500, error.what());
+    }
+    return errorReply(part.empty() || part == "cancel" || part == "source" || part == "result" ? 405 : 404,
+                      "no such resource");
+}
+
+}  // namespace crest::cli
