@@ -124,7 +124,7 @@ WebJobRequest requestOf(const UploadReceiver& upload) {
     request.sourceExtension = lowerExtension(request.name);
     const auto& fields = upload.fields();
     const std::optional<std::string> format = textField(fields, "format");
-    request.format = format ? lowerExtension("." + *format)
+    request.format = format ? lowerExtension("result." + *format)
                             : isVideoExtension(request.sourceExtension) ? "mkv" : request.sourceExtension;
     request.settings.picture.quality = integerField(fields, "quality", 1, 100);
     request.settings.film.crf = integerField(fields, "crf", 0, 63);
