@@ -35,7 +35,7 @@ class Server:
     def request(self, method, path, body=None, headers=None, auth=True, host=None, timeout=30):
         """(status, headers as a dict of lower-case names, body bytes)."""
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
-        all_headers = {"Host": host or self.host}
+        all_headers = {"Host": self.host if host is None else host}
         if auth:
             all_headers["Authorization"] = f"Bearer {self.token}"
         all_headers.update(headers or {})
@@ -55,7 +55,7 @@ class Server:
         return status, json.loads(data) if data else None
 
     def upload(self, path, name=None, fields=None, **options):
-        body, content_type = multipart(path, name or os.path.basename(path), fields or {})
+        body, content_type = multipart(path, os.path.basename(path) if name is None else name, fields or {})
         headers = {"Content-Type": content_type}
         headers.update(options.pop("headers", {}))
         return self.json("POST", "/api/jobs", body=body, headers=headers, **options)
