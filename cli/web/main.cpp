@@ -26,9 +26,7 @@ namespace {
 
 // The address in the printed URL: one the browser of this machine reaches.
 std::string urlHost(const std::string& bind) {
-    if (bind == "0.0.0.0" || bind == "::" || bind == "[::]" || bind == "localhost") return "127.0.0.1";
-    if (bind.find(':') != std::string::npos && bind.front() != '[') return "[" + bind + "]";
-    return bind;
+    return isWildcard(bind) || bind == "localhost" ? "127.0.0.1" : bracketedAddress(bind);
 }
 
 int serve(const ServerOptions& options) {

@@ -15,15 +15,24 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
+}  // namespace
+
 bool isWildcard(const std::string& bind) { return bind == "0.0.0.0" || bind == "::" || bind == "[::]"; }
 
-}  // namespace
+std::string bracketedAddress(const std::string& address) {
+    if (address.find(':') == std::string::npos || address.front() == '[') return address;
+    std::string bracketed(1, '[');
+    bracketed += address;
+    bracketed += ']';
+    return bracketed;
+}
 
 RequestGuard::RequestGuard(std::string token, const std::string& bind, int port)
     : token_(std::move(token)), cookieName_("crestdoubler-web-" + std::to_string(port)) {
     std::vector<std::string> names = {"127.0.0.1", "localhost", "[::1]"};
-    if (!isWildcard(bind)) names.push_back(bind.find(':') != std::string::npos && bind.front() != '[' ? "[" + bind + "]" : bind);
-    const std::string suffix = ":" + std::to_string(port);
+    if (!isWildcard(bind)) names.push_back(bracketedAddress(bind));
+    std::string suffix(1, ':');
+    suffix += std::to_string(port);  // appended, as GCC 12 warns wrongly about ":" + a temporary
     for (const std::string& name : names) {
         hosts_.push_back(lowerCase(name) + suffix);
         if (port == 80) hosts_.push_back(lowerCase(name));

@@ -9,6 +9,11 @@
 
 namespace crest::cli {
 
+// 0.0.0.0 or ::, which listen on every address.
+bool isWildcard(const std::string& bind);
+// An IPv6 address as a Host header or URL writes it: in brackets.
+std::string bracketedAddress(const std::string& address);
+
 class RequestGuard {
 public:
     RequestGuard(std::string token, const std::string& bind, int port);

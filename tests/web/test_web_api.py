@@ -150,3 +150,25 @@ def test_a_corrupt_picture_fails_in_the_commands_words(server, tmp_path):
     words = words.replace(str(corrupt), "broken.png").replace(str(tmp_path / "out.png"), "broken-2x.png")
     assert failed["error"] == words
     assert server.data not in failed["error"]
+
+
+def test_a_full_disk_fails_the_job_and_leaves_nothing(tmp_path):
+    # A file size limit makes writes fail as a full disk does.
+    picture = make_picture(tmp_path / "fractal.png", size="320x240", source="mandelbrot")
+    limit = os.path.getsize(picture) + 32768
+    server = Server(tmp_path / "data", file_size_limit=limit)
+    try:
+        status, job = server.upload(picture)
+        assert status == 201
+        failed = server.wait(job["id"])
+        assert failed["state"] == "failed" and "File too large" in failed["error"], failed
+        assert "fractal-2x.png" in failed["error"] and server.data not in failed["error"]
+        assert os.listdir(os.path.join(server.data, "jobs", job["id"])) == ["source.png"]
+        large = tmp_path / "large.png"
+        large.write_bytes(os.urandom(limit + 1))
+        status, answer = server.upload(str(large))
+        assert status == 500 and "File too large" in answer["error"], answer
+        assert os.listdir(os.path.join(server.data, "uploads")) == []
+        assert len(server.json("GET", "/api/jobs")[1]) == 1
+    finally:
+        server.stop()

@@ -5,6 +5,7 @@ import http.client
 import json
 import os
 import re
+import resource
 import select
 import signal
 import subprocess
@@ -18,11 +19,16 @@ START_LINE = re.compile(r"^crestdoubler-web: open http://127\.0\.0\.1:(\d+)/\?to
 
 
 class Server:
-    def __init__(self, data, *arguments, threads=2):
+    def __init__(self, data, *arguments, threads=2, file_size_limit=None):
         self.data = str(data)
+
+        def limit_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+
         self.process = subprocess.Popen(
             [WEB, "--port", "0", "--data", self.data, "--threads", str(threads), *arguments],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            preexec_fn=limit_files if file_size_limit else None)
         ready, _, _ = select.select([self.process.stdout], [], [], 30)
         assert ready, "no start line within 30 s"
         self.line = self.process.stdout.readline().rstrip("\n")
