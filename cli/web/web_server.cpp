@@ -241,7 +241,10 @@ MHD_Result WebServer::begin(MHD_Connection* connection, const std::string& url, 
     std::optional<Reply> answer = refusal(connection, url, method);
     if (!answer && method == "POST" && url == "/api/jobs") {
         const auto length = valueOf(connection, MHD_HEADER_KIND, "Content-Length");
-        if (length && std::strtoull(length->c_str(), nullptr, 10) > static_cast<std::uint64_t>(limits_.maxUpload)) {
+        // The body holds the file and a little framing; the file itself is
+        // held to the limit exactly as it arrives.
+        constexpr std::uint64_t kFraming = 64 * 1024;
+        if (length && std::strtoull(length->c_str(), nullptr, 10) > static_cast<std::uint64_t>(limits_.maxUpload) + kFraming) {
             answer = errorReply(413, "the file is larger than the server's --max-upload of " +
                                          std::to_string(limits_.maxUpload) + " bytes");
         } else {
