@@ -215,6 +215,7 @@ def test_a_film_shows_its_progress_and_plays(browser, server, media):
     browser.find_element(By.ID, "film-frame").click()
     canvas = browser.find_element(By.ID, "compare-canvas")
     wait_for(lambda: canvas.get_attribute("data-ready"), what="the film frame's comparison")
+    assert (canvas.get_attribute("data-width"), canvas.get_attribute("data-height")) == ("640", "480")
     browser.execute_script("arguments[0].scrollIntoView()", canvas)
     screenshot(browser, "film-frame.png")
 
@@ -228,3 +229,16 @@ def test_a_name_with_markup_shows_as_text(browser, media):
     with pytest.raises(NoAlertPresentException):
         browser.switch_to.alert.text
     screenshot(browser, "markup-name.png")
+
+
+def test_a_chosen_folder_queues_its_pictures_and_films(browser, tmp_path):
+    folder = tmp_path / "holiday"
+    (folder / "inner").mkdir(parents=True)
+    make_picture(folder / "beach.png", size="32x24")
+    make_picture(folder / "inner" / "dunes.jpg", size="32x24")
+    (folder / "notes.txt").write_text("not a picture")
+    browser.execute_script("document.getElementById('choose-folder').hidden = false;")
+    browser.find_element(By.ID, "choose-folder").send_keys(str(folder))
+    for name in ("beach.png", "dunes.jpg"):
+        finished_row(browser, name)
+    assert row_named(browser, "notes.txt") is None

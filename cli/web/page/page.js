@@ -336,6 +336,8 @@ function draw() {
   target.dataset.x = view.x;
   target.dataset.y = view.y;
   target.dataset.split = split;
+  target.dataset.width = view.width;
+  target.dataset.height = view.height;
   $("zoom-level").textContent = `${Math.round(view.scale * 100)}%`;
 }
 
