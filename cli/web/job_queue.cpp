@@ -1,10 +1,12 @@
 #include "cli/web/job_queue.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <new>
 
 #include "cli/base/command_error.h"
+#include "cli/base/file_access.h"
 #include "cli/jobs/job_runner.h"
 #include "cli/web/access_token.h"
 #include "cli/web/durable_files.h"
@@ -124,7 +126,7 @@ std::string JobQueue::submit(const std::string& uploadedPath, WebJobRequest requ
     makePrivateFolder(folder);
     try {
         if (std::rename(uploadedPath.c_str(), sourceOf(record).c_str()) != 0)
-            throw CommandError("cannot keep the upload " + record.request.name);
+            throw CommandError("cannot keep the upload " + record.request.name + ": " + systemReason(errno));
         Job job;
         try {
             job = makeJob(sourceOf(record), resultOf(record), record.request.settings);

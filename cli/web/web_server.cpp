@@ -168,7 +168,7 @@ MHD_Result sendReply(MHD_Connection* connection, Reply reply) {
 WebServer::WebServer(int listeningSocket, const RequestGuard& guard, JobQueue& queue, const ServerLimits& limits)
     : guard_(guard), queue_(queue), limits_(limits) {
     daemon_ = MHD_start_daemon(
-        MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG, 0, nullptr, nullptr,
+        MHD_USE_POLL_INTERNAL_THREAD, 0, nullptr, nullptr,
         &WebServer::handle, this, MHD_OPTION_LISTEN_SOCKET, listeningSocket, MHD_OPTION_THREAD_POOL_SIZE,
         limits.threads, MHD_OPTION_CONNECTION_LIMIT, limits.connections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         limits.perAddress, MHD_OPTION_CONNECTION_TIMEOUT, limits.idleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,

@@ -38,7 +38,7 @@ if not (CHROMIUM and CHROMEDRIVER):
 def media(tmp_path_factory):
     folder = tmp_path_factory.mktemp("media")
     return {"picture": make_picture(folder / "scene.png", size="160x120", source="testsrc"),
-            "film": make_film(folder / "clip.mp4", size="320x240", seconds=2, rate=25),
+            "film": make_film(folder / "clip.mp4", size="320x240", seconds=6, rate=25),
             "folder": folder}
 
 
@@ -210,7 +210,7 @@ def test_a_film_shows_its_progress_and_plays(browser, server, media):
     video = browser.find_element(By.ID, "film-result")
     wait_for(lambda: browser.execute_script("return arguments[0].readyState >= 2", video), what="the film to play")
     assert browser.execute_script("return [arguments[0].videoWidth, arguments[0].videoHeight]", video) == [640, 480]
-    browser.execute_script("arguments[0].currentTime = 1.0", video)
+    browser.execute_script("arguments[0].currentTime = 2.0", video)
     wait_for(lambda: browser.execute_script("return !arguments[0].seeking && arguments[0].readyState >= 2", video))
     browser.find_element(By.ID, "film-frame").click()
     canvas = browser.find_element(By.ID, "compare-canvas")

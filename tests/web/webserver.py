@@ -25,15 +25,18 @@ class Server:
         def limit_files():
             resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
 
+        # To a file, which cannot fill up and stall the server as a pipe could.
+        self.stderr_path = self.data + f".stderr-{uuid.uuid4().hex}"
+        self.stderr = open(self.stderr_path, "w")
         self.process = subprocess.Popen(
             [WEB, "--port", "0", "--data", self.data, "--threads", str(threads), *arguments],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            stdout=subprocess.PIPE, stderr=self.stderr, text=True,
             preexec_fn=limit_files if file_size_limit else None)
         ready, _, _ = select.select([self.process.stdout], [], [], 30)
         assert ready, "no start line within 30 s"
         self.line = self.process.stdout.readline().rstrip("\n")
         match = START_LINE.match(self.line)
-        assert match, f"start line {self.line!r}, stderr {self.process.stderr.read() if self.process.poll() is not None else ''}"
+        assert match, f"start line {self.line!r}, stderr {self.errors()}"
         self.port = int(match.group(1))
         self.token = match.group(2)
         self.host = f"127.0.0.1:{self.port}"
@@ -94,9 +97,16 @@ class Server:
             self.process.wait(timeout=30)
         self.close_pipes()
 
+    def errors(self):
+        with open(self.stderr_path) as log:
+            return log.read()
+
     def close_pipes(self):
         self.process.stdout.close()
-        self.process.stderr.close()
+        self.stderr.close()
+        # A sanitizer build reports what it found here.
+        errors = self.errors()
+        assert "Sanitizer" not in errors and "runtime error" not in errors, errors
 
     def memory_kib(self):
         with open(f"/proc/{self.process.pid}/status") as status:
