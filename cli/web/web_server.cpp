@@ -1,7 +1,5 @@
 #include "cli/web/web_server.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,10 +8,11 @@
 #include <optional>
 
 #include "cli/base/command_error.h"
-#include "cli/jobs/path_kind.h"
+#include "cli/web/file_reply.h"
 #include "cli/web/job_json.h"
 #include "cli/web/page_files.h"
 #include "cli/web/upload_receiver.h"
+#include "cli/web/upload_request.h"
 
 namespace crest::cli {
 
@@ -33,104 +32,6 @@ bool isHexId(const std::string& text) {
     for (const char c : text)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     return true;
-}
-
-const char* mediaTypeOf(const std::string& extension) {
-    static const std::pair<const char*, const char*> kTypes[] = {
-        {"png", "image/png"},   {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"},       {"webp", "image/webp"},
-        {"gif", "image/gif"},   {"tif", "image/tiff"},  {"tiff", "image/tiff"},       {"avif", "image/avif"},
-        {"mp4", "video/mp4"},   {"m4v", "video/mp4"},   {"webm", "video/webm"},       {"mkv", "video/x-matroska"},
-        {"mov", "video/quicktime"}, {"ogv", "video/ogg"}};
-    for (const auto& [known, type] : kTypes)
-        if (extension == known) return type;
-    return "application/octet-stream";
-}
-
-// attachment; filename="ASCII" plus the UTF-8 name for browsers that read it.
-std::string contentDisposition(const std::string& name) {
-    std::string ascii;
-    std::string encoded;
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                           byte == '.' || byte == '-' || byte == '_';
-        ascii += plain || byte == ' ' ? c : '_';
-        if (plain) {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kDigits[byte >> 4];
-            encoded += kDigits[byte & 15];
-        }
-    }
-    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
-}
-
-// bytes=FIRST-LAST, bytes=FIRST- or bytes=-SUFFIX, of a file of size bytes;
-// nullopt for anything else, which is then answered whole.
-std::optional<std::pair<std::uint64_t, std::uint64_t>> byteRange(const std::optional<std::string>& header,
-                                                                 std::uint64_t size) {
-    if (!header || header->rfind("bytes=", 0) != 0 || header->find(',') != std::string::npos || size == 0)
-        return std::nullopt;
-    const std::string spec = header->substr(6);
-    const auto dash = spec.find('-');
-    if (dash == std::string::npos) return std::nullopt;
-    const std::string first = spec.substr(0, dash);
-    const std::string last = spec.substr(dash + 1);
-    const auto number = [](const std::string& text) -> std::optional<std::uint64_t> {
-        if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        return std::strtoull(text.c_str(), nullptr, 10);
-    };
-    if (first.empty()) {
-        const auto suffix = number(last);
-        if (!suffix || *suffix == 0) return std::nullopt;
-        const std::uint64_t length = std::min(*suffix, size);
-        return std::pair{size - length, size - 1};
-    }
-    const auto from = number(first);
-    if (!from || *from >= size) return std::nullopt;
-    std::uint64_t to = size - 1;
-    if (!last.empty()) {
-        const auto until = number(last);
-        if (!until || *until < *from) return std::nullopt;
-        to = std::min(*until, size - 1);
-    }
-    return std::pair{*from, to};
-}
-
-std::optional<int> integerField(const std::map<std::string, std::string>& fields, const char* key, int low, int high) {
-    const auto found = fields.find(key);
-    if (found == fields.end() || found->second.empty()) return std::nullopt;
-    char* end = nullptr;
-    const long value = std::strtol(found->second.c_str(), &end, 10);
-    if (*end != '\0' || value < low || value > high)
-        throw CommandError(std::string(key) + " needs a whole number from " + std::to_string(low) + " to " +
-                               std::to_string(high) + ", not '" + found->second + "'",
-                           ExitStatus::usage);
-    return static_cast<int>(value);
-}
-
-std::optional<std::string> textField(const std::map<std::string, std::string>& fields, const char* key) {
-    const auto found = fields.find(key);
-    if (found == fields.end() || found->second.empty()) return std::nullopt;
-    return found->second;
-}
-
-WebJobRequest requestOf(const UploadReceiver& upload) {
-    WebJobRequest request;
-    request.name = upload.fileName();
-    request.sourceExtension = lowerExtension(request.name);
-    const auto& fields = upload.fields();
-    const std::optional<std::string> format = textField(fields, "format");
-    request.format = format ? lowerExtension("result." + *format)
-                            : isVideoExtension(request.sourceExtension) ? "mkv" : request.sourceExtension;
-    request.settings.picture.quality = integerField(fields, "quality", 1, 100);
-    request.settings.film.crf = integerField(fields, "crf", 0, 63);
-    request.settings.film.codec = textField(fields, "codec");
-    request.settings.film.preset = textField(fields, "preset");
-    return request;
 }
 
 }  // namespace
@@ -276,28 +177,6 @@ Reply WebServer::finishUpload(RequestState& state) {
     }
 }
 
-Reply WebServer::fileReply(MHD_Connection* connection, const std::string& path, const std::string& downloadName) const {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-        if (fd >= 0) ::close(fd);
-        return errorReply(404, "the file is gone");
-    }
-    Reply reply;
-    reply.fd = fd;
-    reply.contentType = mediaTypeOf(lowerExtension(path));
-    reply.length = static_cast<std::uint64_t>(status.st_size);
-    reply.headers = {{"Content-Disposition", contentDisposition(downloadName)}, {"Accept-Ranges", "bytes"}};
-    if (const auto range = byteRange(valueOf(connection, MHD_HEADER_KIND, "Range"), reply.length)) {
-        reply.status = 206;
-        reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(range->first) + "-" +
-                                                        std::to_string(range->second) + "/" + std::to_string(reply.length));
-        reply.offset = range->first;
-        reply.length = range->second - range->first + 1;
-    }
-    return reply;
-}
-
 Reply WebServer::route(MHD_Connection* connection, const std::string& url, const std::string& method) {
     static const std::string kJobs = "/api/jobs";
     if (url.rfind("/api/", 0) != 0) {
@@ -337,12 +216,12 @@ Reply WebServer::route(MHD_Connection* connection, const std::string& url, const
         }
         if (part == "source" && method == "GET") {
             const auto path = queue_.sourcePath(id);
-            return path ? fileReply(connection, *path, view->record.request.name) : errorReply(404, "no such job");
+            return path ? fileReply(*path, view->record.request.name, valueOf(connection, MHD_HEADER_KIND, "Range")) : errorReply(404, "no such job");
         }
         if (part == "result" && method == "GET") {
             const auto path = queue_.resultPath(id);
             if (!path) return errorReply(409, std::string("the job is ") + nameOf(view->record.state) + ", not done");
-            return fileReply(connection, *path, resultNameOf(view->record.request));
+            return fileReply(*path, resultNameOf(view->record.request), valueOf(connection, MHD_HEADER_KIND, "Range"));
         }
     } catch (const CommandError& error) {
         return errorReply(500, error.what());

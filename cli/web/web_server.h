@@ -42,7 +42,6 @@ private:
     std::optional<Reply> refusal(MHD_Connection* connection, const std::string& url, const std::string& method) const;
     Reply route(MHD_Connection* connection, const std::string& url, const std::string& method);
     Reply finishUpload(RequestState& state);
-    Reply fileReply(MHD_Connection* connection, const std::string& path, const std::string& downloadName) const;
 
     const RequestGuard& guard_;
     JobQueue& queue_;
