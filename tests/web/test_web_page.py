@@ -27,6 +27,7 @@ CHROMEDRIVER = shutil.which("chromedriver")
 SCREENSHOTS = os.path.join(BUILD, "web-screenshots")
 README_SCREENSHOT = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "web-page.png")
 MARKUP_NAME = "<img src=x onerror=alert(1)>.png"
+BROKEN_NAME = "<b onclick=alert(2)>bold.png"
 
 if not (CHROMIUM and CHROMEDRIVER):
     if os.environ.get("CI") == "true":
@@ -220,14 +221,23 @@ def test_a_film_shows_its_progress_and_plays(browser, server, media):
     screenshot(browser, "film-frame.png")
 
 
-def test_a_name_with_markup_shows_as_text(browser, media):
+def test_a_name_with_markup_shows_as_text(browser, media, tmp_path):
     drop_file(browser, media["picture"], MARKUP_NAME)
     row = wait_for(lambda: row_named(browser, MARKUP_NAME), what="the job with markup in its name")
     assert row.find_elements(By.CSS_SELECTOR, ".job-name img") == []
     assert browser.find_elements(By.CSS_SELECTOR, "#jobs img") == []
     finished_row(browser, MARKUP_NAME)
+    # A failure's message, which names the file, is text too.
+    broken = tmp_path / "broken.png"
+    broken.write_bytes(b"\x89PNG\r\n\x1a\n" + b"\0" * 100)
+    drop_file(browser, str(broken), BROKEN_NAME)
+    row = wait_for(lambda: (found := row_named(browser, BROKEN_NAME)) and found.get_attribute("data-state") == "failed"
+                   and found, what="the broken picture to fail")
+    assert BROKEN_NAME in row.find_element(By.CSS_SELECTOR, ".job-error").text
+    assert browser.find_elements(By.CSS_SELECTOR, "#jobs b") == []
     with pytest.raises(NoAlertPresentException):
         browser.switch_to.alert.text
+    browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", row)
     screenshot(browser, "markup-name.png")
 
 
