@@ -28,7 +28,9 @@ json settingsJson(const JobSettings& settings) {
     return {{"quality", orNull(settings.picture.quality)},
             {"codec", orNull(settings.film.codec)},
             {"crf", orNull(settings.film.crf)},
-            {"preset", orNull(settings.film.preset)}};
+            {"preset", orNull(settings.film.preset)},
+            {"scale", settings.scale.factor},
+            {"width", orNull(settings.scale.width)}};
 }
 
 template <typename T>
@@ -95,6 +97,8 @@ std::vector<WebJobRecord> parseJournal(const std::string& text, const std::strin
             record.request.settings.film.codec = optionalField<std::string>(settings, "codec");
             record.request.settings.film.crf = optionalField<int>(settings, "crf");
             record.request.settings.film.preset = optionalField<std::string>(settings, "preset");
+            record.request.settings.scale.factor = optionalField<int>(settings, "scale").value_or(2);
+            record.request.settings.scale.width = optionalField<int>(settings, "width");
             records.push_back(std::move(record));
         }
     } catch (const std::exception& error) {

@@ -44,6 +44,13 @@ WebJobRequest requestOf(const UploadReceiver& upload) {
     request.settings.film.crf = integerField(fields, "crf", 0, 63);
     request.settings.film.codec = textField(fields, "codec");
     request.settings.film.preset = textField(fields, "preset");
+    const std::optional<int> scale = integerField(fields, "scale", 2, 8);
+    if (scale && *scale != 2 && *scale != 4 && *scale != 8)
+        throw CommandError("scale needs 2, 4 or 8, not '" + fields.at("scale") + "'", ExitStatus::usage);
+    request.settings.scale.factor = scale.value_or(2);
+    request.settings.scale.width = integerField(fields, "width", 1, 1 << 24);
+    if (scale && request.settings.scale.width)
+        throw CommandError("scale and width both say how large the result is: give one", ExitStatus::usage);
     return request;
 }
 

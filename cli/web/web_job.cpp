@@ -21,7 +21,9 @@ std::optional<WebJobState> webJobStateNamed(const std::string& name) {
 std::string resultNameOf(const WebJobRequest& request) {
     const auto dot = request.name.find_last_of('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? request.name : request.name.substr(0, dot);
-    return stem + "-2x." + request.format;
+    const ScaleRequest& scale = request.settings.scale;
+    const std::string size = scale.width ? std::to_string(*scale.width) + "w" : std::to_string(scale.factor) + "x";
+    return stem + "-" + size + "." + request.format;
 }
 
 }  // namespace crest::cli

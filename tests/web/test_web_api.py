@@ -34,6 +34,9 @@ def media(tmp_path_factory):
     ("film", {"format": "mp4"}, "mp4"),
     ("film", {}, "mkv"),
     ("film", {"format": "mkv", "crf": "30", "preset": "veryfast"}, "mkv"),
+    ("picture", {"scale": "4"}, "png"),
+    ("photo", {"width": "250"}, "jpg"),
+    ("film", {"format": "mp4", "scale": "4"}, "mp4"),
 ])
 def test_a_result_is_the_commands_bytes(server, media, tmp_path, source, fields, extension):
     status, job = server.upload(media[source], fields=fields)
@@ -46,7 +49,8 @@ def test_a_result_is_the_commands_bytes(server, media, tmp_path, source, fields,
     assert all(a["progress"] <= b["progress"] for a, b in zip(seen, seen[1:]))
     headers, data = server.result(job["id"])
     stem = os.path.splitext(os.path.basename(media[source]))[0]
-    assert f'filename="{stem}-2x.{extension}"' in headers["content-disposition"]
+    size = f"{fields['width']}w" if "width" in fields else f"{fields.get('scale', '2')}x"
+    assert f'filename="{stem}-{size}.{extension}"' in headers["content-disposition"]
     arguments = [f"--{key}={value}" for key, value in fields.items() if key != "format"]
     expected = command_bytes(media[source], tmp_path / f"command.{extension}", *arguments)
     assert same_result(data, expected, extension, tmp_path)

@@ -136,6 +136,22 @@ def test_names_without_a_format_are_refused(server, picture, uploaded, wanted):
     assert isinstance(answer["error"], str) and answer["error"]
 
 
+@pytest.mark.parametrize("fields, words", [
+    ({"scale": "3"}, "scale needs 2, 4 or 8"),
+    ({"scale": "4", "width": "400"}, "scale and width both say"),
+    ({"width": "10"}, "is smaller than"),
+    ({"quality": "0"}, "quality needs a whole number from 1 to 100"),
+])
+def test_settings_out_of_range_are_refused_in_words(server, picture, fields, words):
+    status, answer = server.upload(picture, fields=fields)
+    if status == 201:  # a size is checked once the picture is opened
+        answer = server.wait(answer["id"])
+        assert answer["state"] == "failed", answer
+    else:
+        assert status == 400, answer
+    assert words in answer["error"], answer
+
+
 def leftovers(server):
     return os.listdir(os.path.join(server.data, "uploads"))
 

@@ -20,6 +20,11 @@ let uploading = false;
 function settingsFor(file) {
   const form = new FormData();
   form.append("file", file, file.name);
+  if ($("scale").value === "width") {
+    if ($("target-width").value.trim()) form.append("width", $("target-width").value.trim());
+  } else if ($("scale").value !== "2") {
+    form.append("scale", $("scale").value);
+  }
   if (FILM_EXTENSIONS.has(extensionOf(file.name))) {
     form.append("format", $("film-format").value);
     for (const key of ["codec", "crf", "preset"]) if ($(key).value.trim()) form.append(key, $(key).value.trim());
@@ -237,8 +242,30 @@ function halfPixelTaps(method) {
   return taps;
 }
 
-// The source enlarged 2:1 on the result's grid: source pixel (x, y) lands on (2x, 2y).
-function enlargeSource(image, method) {
+// The source on the result's grid: doubled as often as the result was, or,
+// for a size of its own, drawn at that size by the browser's own filter.
+function enlargeSource(image, method, width, height) {
+  const sourceWidth = image.naturalWidth || image.width;
+  const sourceHeight = image.naturalHeight || image.height;
+  let doublings = 0;
+  while ((sourceWidth << doublings) < width && doublings < 4) ++doublings;
+  if ((sourceWidth << doublings) !== width || (sourceHeight << doublings) !== height) {
+    const canvas = document.createElement("canvas");
+    canvas.width = width;
+    canvas.height = height;
+    const context = canvas.getContext("2d");
+    context.imageSmoothingEnabled = method !== "nearest";
+    context.imageSmoothingQuality = "high";
+    context.drawImage(image, 0, 0, width, height);
+    return canvas;
+  }
+  let enlarged = image;
+  for (let i = 0; i < doublings; ++i) enlarged = doubleSource(enlarged, method);
+  return enlarged;
+}
+
+// Doubled on the result's grid: source pixel (x, y) lands on (2x, 2y).
+function doubleSource(image, method) {
   const width = image.naturalWidth || image.width;
   const height = image.naturalHeight || image.height;
   if (method === "nearest") {
@@ -353,7 +380,7 @@ async function showComparison(source, result) {
   view.right = result;
   view.width = result.naturalWidth || result.width;
   view.height = result.naturalHeight || result.height;
-  view.left = enlargeSource(source, $("method").value);
+  view.left = enlargeSource(source, $("method").value, view.width, view.height);
   $("compare").hidden = false;
   sizeCanvas();
   fitView();
@@ -426,7 +453,7 @@ function setUpViewer() {
   $("film-frame").addEventListener("click", compareFilmFrame);
   $("method").addEventListener("change", () => {
     $("label-left").textContent = `source, ${$("method").selectedOptions[0].textContent}`;
-    if (sourcePicture) { view.left = enlargeSource(sourcePicture, $("method").value); draw(); }
+    if (sourcePicture) { view.left = enlargeSource(sourcePicture, $("method").value, view.width, view.height); draw(); }
   });
   target.addEventListener("wheel", (event) => {
     event.preventDefault();
@@ -463,7 +490,12 @@ function setUpViewer() {
   window.addEventListener("resize", () => { if (view.right) { sizeCanvas(); draw(); } });
 }
 
+function setUpSize() {
+  $("scale").addEventListener("change", () => { $("target-width").disabled = $("scale").value !== "width"; });
+}
+
 setUpDropZone();
+setUpSize();
 setUpViewer();
 refresh();
 setInterval(refresh, POLL_MS);
