@@ -173,6 +173,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--frames") {
             options.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+        } else if (name == "--restart") {
+            noValue();
+            options.restart = true;
+        } else if (name == "--piece-frames") {
+            options.pieceFrames = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+        } else if (name == "--pieces") {
+            options.pieces = value();
         } else {
             usageError("unknown option '" + argument + "'");
         }
@@ -234,7 +241,8 @@ std::string usageText() {
            "  --start TIME    video input: begin at TIME (seconds, or [HH:]MM:SS[.fff])\n"
            "  --first-frame N video input: begin at frame N (0 is the first), keeping its timestamps\n"
            "  --frames N      video input: enlarge at most N frames\n"
-           "  --video-only    video output: the enlarged video alone, for joining pieces later\n"
+           "  --video-only    video output: the enlarged video alone\n"
+           "  --restart       video output: throw away the pieces an interrupted run left\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
            "\n"

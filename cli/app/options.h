@@ -58,6 +58,12 @@ struct Options {
     std::optional<std::int64_t> firstFrame;  // --first-frame N, counted from 0
     bool videoOnly = false;                  // --video-only: no other streams, chapters or metadata
     std::optional<std::int64_t> frameLimit;  // --frames N
+    bool restart = false;                    // --restart: the earlier run's pieces are thrown away
+    // Hidden, for tests and the cluster scripts: --piece-frames N sets the
+    // piece length; --pieces K/N makes only the K-th of N shares of the
+    // pieces, --pieces join only joins them.
+    std::optional<std::int64_t> pieceFrames;
+    std::optional<std::string> pieces;
 };
 
 // Throws CommandError with ExitStatus::usage on anything it cannot accept.
