@@ -61,7 +61,7 @@ struct Options {
     bool restart = false;                    // --restart: the earlier run's pieces are thrown away
     // Hidden, for tests and the cluster scripts: --piece-frames N sets the
     // piece length; --pieces K/N makes only the K-th of N shares of the
-    // pieces, --pieces join only joins them.
+    // pieces, --pieces plan counts them, --pieces join only joins them.
     std::optional<std::int64_t> pieceFrames;
     std::optional<std::string> pieces;
 };

@@ -35,10 +35,11 @@ std::string streamLayout(const AVFormatContext& format) {
         const AVStream& stream = *format.streams[i];
         const AVCodecParameters& p = *stream.codecpar;
         const char* type = av_get_media_type_string(p.codec_type);
-        text += " " + std::to_string(i) + ":" + (type != nullptr ? type : "data") + ":" + avcodec_get_name(p.codec_id) +
-                ":" + std::to_string(p.width) + "x" + std::to_string(p.height) + ":" + std::to_string(p.sample_rate) +
-                ":" + std::to_string(p.ch_layout.nb_channels) + ":" + std::to_string(stream.time_base.num) + "/" +
-                std::to_string(stream.time_base.den);
+        char entry[160];
+        std::snprintf(entry, sizeof entry, " %u:%s:%s:%dx%d:%d:%d:%d/%d", i, type != nullptr ? type : "data",
+                      avcodec_get_name(p.codec_id), p.width, p.height, p.sample_rate, p.ch_layout.nb_channels,
+                      stream.time_base.num, stream.time_base.den);
+        text += entry;
     }
     return text;
 }

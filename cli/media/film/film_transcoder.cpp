@@ -40,7 +40,9 @@ std::string fileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// --pieces K/N: the K-th of N shares of the pieces, as [first, end).
+// --pieces K/N: the K-th of N shares of the pieces, as [first, end);
+// --pieces plan binds the work folder and prints the pieces there are and
+// those done; --pieces join joins them once all are done.
 struct PieceShare {
     std::int64_t first = 0;
     std::int64_t end = 0;
@@ -51,7 +53,7 @@ PieceShare shareOf(const std::string& spec, std::int64_t pieces) {
     long long tasks = 0;
     char rest = 0;
     if (std::sscanf(spec.c_str(), "%lld/%lld%c", &task, &tasks, &rest) != 2 || tasks < 1 || task < 0 || task >= tasks)
-        throw CommandError("--pieces '" + spec + "' is not K/N (0 <= K < N) or join", ExitStatus::usage);
+        throw CommandError("--pieces '" + spec + "' is not K/N (0 <= K < N), plan or join", ExitStatus::usage);
     return PieceShare{task * pieces / tasks, (task + 1) * pieces / tasks};
 }
 
@@ -81,10 +83,12 @@ public:
 
     void run() {
         const bool joinOnly = options_.pieces && *options_.pieces == "join";
-        const bool task = options_.pieces && !joinOnly;
-        if (options_.restart && !task) journal_.remove();
+        const bool plan = options_.pieces && *options_.pieces == "plan";
+        const bool task = options_.pieces && !joinOnly && !plan;
+        if (options_.restart && !task && !joinOnly) journal_.remove();
         const std::string changed = journal_.adopt(
-            filmFingerprint({options_.input, *source_.format(), selection_, encoding_, length_, modulePath_}), !task);
+            filmFingerprint({options_.input, *source_.format(), selection_, encoding_, length_, modulePath_}),
+            !task && !joinOnly);
         if (!changed.empty())
             std::fprintf(stderr, "crestdoubler: starting %s again from the first piece: %s\n", name_.c_str(),
                          describeFingerprintChange(changed).c_str());
@@ -96,6 +100,12 @@ public:
         if (!pieces_.empty() && !task)
             std::fprintf(stderr, "crestdoubler: resuming %s: %zu of %" PRId64 " pieces done\n", name_.c_str(),
                          pieces_.size(), total);
+        if (plan) {
+            // For the cluster scripts: how many pieces there are, and how many are done.
+            std::printf("%" PRId64 " %zu\n", total, pieces_.size());
+            setInterruptionNote("");
+            return;
+        }
         if (joinOnly) {
             if (static_cast<std::int64_t>(pieces_.size()) < total || !pieces_.rbegin()->second.entry.last)
                 throw CommandError(options_.output + ": " + std::to_string(pieces_.size()) + " of " +
