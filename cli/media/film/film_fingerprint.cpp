@@ -9,8 +9,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "cli/app/command_error.h"
-#include "cli/app/file_access.h"
 #include "cli/media/film/durable_files.h"
 
 namespace crest::cli {
@@ -19,10 +17,11 @@ namespace {
 
 constexpr std::int64_t kEndBytes = 1 << 20;
 
-// Size, modification time and hashes of the first and last MiB.
+// Size, modification time and hashes of the first and last MiB. An image
+// sequence pattern names no one file: its frames' layout stands for it.
 std::string fileIdentity(const std::string& path) {
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0) throw CommandError("cannot read " + path + ": " + systemReason(errno));
+    if (stat(path.c_str(), &status) != 0) return "pattern";
     const FileDigest head = digestFile(path, 0, kEndBytes);
     const FileDigest tail = digestFile(path, std::max<std::int64_t>(0, head.size - kEndBytes), kEndBytes);
     return "size=" + std::to_string(head.size) + " mtime=" + std::to_string(status.st_mtim.tv_sec) + "." +
