@@ -85,6 +85,7 @@ public:
         const bool joinOnly = options_.pieces && *options_.pieces == "join";
         const bool plan = options_.pieces && *options_.pieces == "plan";
         const bool task = options_.pieces && !joinOnly && !plan;
+        task_ = task;
         if (options_.restart && !task && !joinOnly) journal_.remove();
         const std::string changed = journal_.adopt(
             filmFingerprint({options_.input, *source_.format(), selection_, encoding_, length_, modulePath_}),
@@ -176,10 +177,11 @@ private:
         series.made().clear();
     }
 
-    // The finished pieces stay for the next run; a folder with none goes.
+    // The finished pieces stay for the next run; a folder with none goes,
+    // unless other tasks may be filling it.
     [[noreturn]] void failKeepingPieces(const CommandError& error) {
         setInterruptionNote("");
-        if (pieces_.empty()) {
+        if (pieces_.empty() && !task_) {
             journal_.remove();
             throw error;
         }
@@ -220,6 +222,7 @@ private:
     std::int64_t planned_ = 0;
     ParametersHandle expected_;
     std::map<std::int64_t, CheckedPiece> pieces_;
+    bool task_ = false;  // --pieces K/N: one of several runs sharing the folder
 };
 
 }  // namespace
