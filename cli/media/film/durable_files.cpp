@@ -1,5 +1,6 @@
 #include "cli/media/film/durable_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>

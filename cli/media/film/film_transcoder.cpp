@@ -86,6 +86,7 @@ public:
         const bool plan = options_.pieces && *options_.pieces == "plan";
         const bool task = options_.pieces && !joinOnly && !plan;
         task_ = task;
+        if (task) shareOf(*options_.pieces, 1);  // a malformed share is refused before the folder is touched
         if (options_.restart && !task && !joinOnly) journal_.remove();
         const std::string changed = journal_.adopt(
             filmFingerprint({options_.input, *source_.format(), selection_, encoding_, length_, modulePath_}),
