@@ -40,7 +40,9 @@ std::string summary(const fs::path& file) {
 
 class FilmResumeTest : public CommandTest {
 protected:
-    void makeClip(const fs::path& file, const char* hue) {
+    // x264Params: the source's encoding, such as open GOPs, whose pictures
+    // after a key frame may refer to those before it.
+    void makeClip(const fs::path& file, const char* hue, const std::string& x264Params = "bframes=3") {
         writeFile(path("s.srt"), "1\n00:00:00,200 --> 00:00:01,000\nOne\n\n2\n00:00:01,200 --> 00:00:01,800\nTwo\n");
         writeFile(path("ch.txt"), ";FFMETADATA1\ntitle=Clip\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=900\ntitle=One\n"
                                   "[CHAPTER]\nTIMEBASE=1/1000\nSTART=900\nEND=2000\ntitle=Two\n");
@@ -48,7 +50,7 @@ protected:
             run({FFMPEG_PROGRAM, "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=2",
                  "-f", "lavfi", "-i", "sine=duration=2", "-i", path("s.srt").string(), "-i", path("ch.txt").string(),
                  "-map", "0", "-map", "1", "-map", "2", "-map_metadata", "3", "-map_chapters", "3", "-vf",
-                 std::string("hue=h=") + hue, "-c:v", "libx264", "-g", "12", "-bf", "3", "-pix_fmt", "yuv420p", "-c:a",
+                 std::string("hue=h=") + hue, "-c:v", "libx264", "-g", "12", "-x264-params", x264Params, "-pix_fmt", "yuv420p", "-c:a",
                  "flac", "-c:s", "srt", file.string()});
         ASSERT_EQ(made.exitCode, 0) << made.err;
     }
@@ -86,6 +88,7 @@ struct Interruption {
     std::vector<std::string> codec;
     std::vector<std::string> killPoints;  // one stopped run each, in turn
     int randomKills;                      // then this many at seeded random places and times
+    std::string sourceParams = "bframes=3";
 };
 
 void PrintTo(const Interruption& c, std::ostream* os) { *os << c.name; }
@@ -94,7 +97,7 @@ class InterruptedFilmTest : public FilmResumeTest, public ::testing::WithParamIn
 
 TEST_P(InterruptedFilmTest, EndsAsAnUninterruptedRun) {
     const Interruption& c = GetParam();
-    makeClip(path("in.mkv"), "0");
+    makeClip(path("in.mkv"), "0", c.sourceParams);
     const auto started = std::chrono::steady_clock::now();
     const std::string whole = reference(c.codec);
     const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
@@ -144,7 +147,9 @@ INSTANTIATE_TEST_SUITE_P(
         Interruption{"ffv1_during_the_join", kFfv1, {"join-packet:40"}, 0},
         Interruption{"x264_at_every_kind_of_moment", kX264, {"piece-flushed:0", "piece-flushed:3", "join-packet:1"}, 0},
         Interruption{"ffv1_random_kills", kFfv1, {}, 5},
-        Interruption{"x264_random_kills", kX264, {}, 5}),
+        Interruption{"x264_random_kills", kX264, {}, 5},
+        // Pieces start between the source's key frames, where open GOPs lead with pictures that cannot be shown.
+        Interruption{"open_gop_source", kFfv1, {"piece-flushed:1", "piece-flushed:3"}, 0, "bframes=3:open-gop=1:keyint=10"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What a run does with a work folder that is not as the journal says.
