@@ -3,11 +3,14 @@
 # a temporary folder (its own slurm.conf, state and spool folders, munge key
 # and munged socket) and taken down at the end whatever happens:
 #   - a lossless film (ffv1; constant and variable frame rate) with audio,
-#     subtitles and chapters in 3 segments: frames and timestamps as a single
-#     run's, audio and subtitle packets as the source's, chapters and title kept;
-#   - the same with the default H.264: frame count and timestamps as a single run's;
+#     subtitles and chapters in 3 pieces on 3 tasks: video packets and
+#     timestamps as a single run's, audio and subtitle packets as the
+#     source's, chapters and title kept;
+#   - the same with H.264 without MB-tree: video packets as a single run's
+#     (libx264's MB-tree makes its output depend on the heap's contents);
 #   - pictures in 2 tasks, one of them with a file that is not a picture;
-#   - a segment cancelled mid-way: no join, no OUT, a message naming the segment.
+#   - a task cancelled mid-way: no join, no OUT, a message naming the task;
+#     the same command again makes the missing piece only and joins.
 # Slurm and munge come from Debian (slurm-wlm, munge) when missing. Where they
 # cannot be installed or started: "SKIPPED: <reason>" and exit 0, except with
 # CI=true, where that is a failure.
@@ -154,13 +157,15 @@ make_clip() {
 }
 
 for timing in cfr vfr; do
-  echo "== lossless film, $timing, 3 segments"
+  echo "== lossless film, $timing, 3 pieces on 3 tasks"
   clip="$FILES/$timing.mkv"
   make_clip "$clip" "$timing"
-  "$CRESTDOUBLER" --codec ffv1 "$clip" "$FILES/$timing-single.mkv" || fail "the single run of $clip"
-  "$FILM" --segments 3 --wait --codec ffv1 "$clip" "$FILES/$timing-cluster.mkv" || cluster_fail "slurm-film.sh on $clip"
-  [ ! -e "$FILES/$timing-cluster.mkv.segments" ] || cluster_fail "the segment folder is left after a join"
+  "$CRESTDOUBLER" --piece-frames 20 --codec ffv1 "$clip" "$FILES/$timing-single.mkv" || fail "the single run of $clip"
+  "$FILM" --segments 3 --wait --piece-frames 20 --codec ffv1 "$clip" "$FILES/$timing-cluster.mkv" ||
+    cluster_fail "slurm-film.sh on $clip"
+  [ ! -e "$FILES/.$timing-cluster.mkv.parts" ] || cluster_fail "the work folder is left after a join"
   same "$timing: the frames differ from a single run's" "video_frames $FILES/$timing-single.mkv" "video_frames $FILES/$timing-cluster.mkv"
+  same "$timing: the video packets differ from a single run's" "packets $FILES/$timing-single.mkv v" "packets $FILES/$timing-cluster.mkv v"
   same "$timing: the frame times differ from a single run's" "frame_times $FILES/$timing-single.mkv" "frame_times $FILES/$timing-cluster.mkv"
   same "$timing: the audio packets differ from the source's" "packets $clip a" "packets $FILES/$timing-cluster.mkv a"
   same "$timing: the subtitles differ from the source's" "packets $clip s" "packets $FILES/$timing-cluster.mkv s"
@@ -168,10 +173,11 @@ for timing in cfr vfr; do
   [ "$(frame_times "$clip" | wc -l)" -eq 50 ] || fail "the $timing clip does not have 50 frames"
 done
 
-echo "== H.264 film, 3 segments"
-"$CRESTDOUBLER" "$FILES/vfr.mkv" "$FILES/h264-single.mkv" || fail "the single H.264 run"
-"$FILM" --segments 3 --wait "$FILES/vfr.mkv" "$FILES/h264-cluster.mkv" || cluster_fail "slurm-film.sh with H.264"
-same "H.264: frame count or times differ from a single run's" "frame_times $FILES/h264-single.mkv" "frame_times $FILES/h264-cluster.mkv"
+echo "== H.264 film, 3 pieces on 3 tasks"
+x264=(--piece-frames 20 --encoder-option mbtree=0)
+"$CRESTDOUBLER" "${x264[@]}" "$FILES/vfr.mkv" "$FILES/h264-single.mkv" || fail "the single H.264 run"
+"$FILM" --segments 3 --wait "${x264[@]}" "$FILES/vfr.mkv" "$FILES/h264-cluster.mkv" || cluster_fail "slurm-film.sh with H.264"
+same "H.264: the video packets differ from a single run's" "packets $FILES/h264-single.mkv v" "packets $FILES/h264-cluster.mkv v"
 ffprobe -v error -select_streams v -show_entries stream=codec_name -of csv=p=0 "$FILES/h264-cluster.mkv" | grep -qx h264 ||
   fail "H.264: the joined video is not H.264"
 
@@ -194,25 +200,34 @@ for i in 1 2 3 4 5; do
   cmp -s "$FILES/single/p$i.png" "$FILES/enlarged/p$i.png" || fail "p$i.png differs from a single run's"
 done
 
-echo "== a segment cancelled mid-way"
+echo "== a task cancelled mid-way, then the same command again"
 make_clip "$FILES/long.mkv" cfr 320x240 12
-"$FILM" --segments 3 --cpus-per-task 1 --wait "$FILES/long.mkv" "$FILES/long-2x.mkv" >"$FILES/cancel.out" 2>&1 &
+"$CRESTDOUBLER" --piece-frames 100 "$FILES/long.mkv" "$FILES/long-single.mkv" || fail "the single run of long.mkv"
+work="$FILES/.long-2x.mkv.parts"
+"$FILM" --segments 3 --cpus-per-task 1 --wait --piece-frames 100 "$FILES/long.mkv" "$FILES/long-2x.mkv" >"$FILES/cancel.out" 2>&1 &
 film=$!
 for _ in $(seq 600); do
-  compgen -G "$FILES/long-2x.mkv.segments/.segment-0001.part-*" >/dev/null && break
+  compgen -G "$work/.piece-000001.part-*" >/dev/null && break
   sleep 0.1
 done
 job=$(sed -n 's/^segments: job \([0-9]*\).*/\1/p' "$FILES/cancel.out")
-[ -n "$job" ] || { kill "$film"; cluster_fail "no segment job: $(cat "$FILES/cancel.out")"; }
+[ -n "$job" ] || { kill "$film"; cluster_fail "no task job: $(cat "$FILES/cancel.out")"; }
 scancel "${job}_1"
 wait "$film"
 status=$?
-[ "$status" -eq 1 ] || cluster_fail "slurm-film.sh exited $status after a cancelled segment, not 1"
-[ ! -e "$FILES/long-2x.mkv" ] || fail "OUT was written although a segment was cancelled"
-grep -q "segment 1 of 3 (frames 100 to 199) ended CANCELLED" "$FILES/cancel.out" ||
-  fail "no message naming segment 1: $(cat "$FILES/cancel.out")"
-grep -q "the finished segments are kept in $FILES/long-2x.mkv.segments" "$FILES/cancel.out" ||
-  fail "no message about the segments kept: $(cat "$FILES/cancel.out")"
-[ -e "$FILES/long-2x.mkv.segments/segment-0000.nut" ] || fail "segment 0 was not kept"
+[ "$status" -eq 1 ] || cluster_fail "slurm-film.sh exited $status after a cancelled task, not 1"
+[ ! -e "$FILES/long-2x.mkv" ] || fail "OUT was written although a task was cancelled"
+grep -q "task 1 of 3 (pieces 1 to 1) ended CANCELLED" "$FILES/cancel.out" ||
+  fail "no message naming task 1: $(cat "$FILES/cancel.out")"
+grep -q "the finished pieces are kept in $work: the same command resumes" "$FILES/cancel.out" ||
+  fail "no message about the pieces kept: $(cat "$FILES/cancel.out")"
+[ -e "$work/piece-000000.entry" ] || fail "piece 0 was not kept"
+"$FILM" --segments 3 --cpus-per-task 1 --wait --piece-frames 100 "$FILES/long.mkv" "$FILES/long-2x.mkv" >"$FILES/resume.out" 2>&1 ||
+  cluster_fail "slurm-film.sh run again: $(cat "$FILES/resume.out")"
+grep -q "resuming long-2x.mkv: 2 of 3 pieces done" "$FILES/resume.out" ||
+  fail "the second run did not resume: $(cat "$FILES/resume.out")"
+[ ! -e "$work" ] || fail "the work folder is left after the join"
+same "resumed: the frame times differ from a single run's" "frame_times $FILES/long-single.mkv" "frame_times $FILES/long-2x.mkv"
+same "resumed: the audio packets differ from a single run's" "packets $FILES/long-single.mkv a" "packets $FILES/long-2x.mkv a"
 
 echo "PASS: films and pictures on the one-node cluster are what single runs write"

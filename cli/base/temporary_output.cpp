@@ -1,5 +1,6 @@
 #include "cli/base/temporary_output.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -60,9 +61,19 @@ void removeFile(const char* path) {
 #endif
 }
 
+// Written by the handlers as it stands: its length is stored last.
+char interruptionNote[kSlotPathBytes];
+std::atomic<std::size_t> interruptionNoteLength{0};
+
 extern "C" void removeTemporaryOutputsAndExit(int signalNumber) {
     for (CleanupSlot& slot : cleanupSlots)
         if (slot.state.load() == kLive) removeFile(slot.path);
+#if !defined(_WIN32)
+    if (const std::size_t length = interruptionNoteLength.load(); length > 0) {
+        const ssize_t written = write(STDERR_FILENO, interruptionNote, length);
+        static_cast<void>(written);
+    }
+#endif
     std::_Exit(128 + signalNumber);
 }
 
@@ -107,13 +118,21 @@ void removeTemporaryOutputsOnSignals() {
 #endif
 }
 
-TemporaryOutput::TemporaryOutput(std::string destination) : destination_(std::move(destination)) {
+void setInterruptionNote(const std::string& line) {
+    interruptionNoteLength.store(0);
+    const std::size_t length = std::min(line.size(), sizeof interruptionNote);
+    std::memcpy(interruptionNote, line.data(), length);
+    interruptionNoteLength.store(length);
+}
+
+TemporaryOutput::TemporaryOutput(std::string destination, const std::string& folder)
+    : destination_(std::move(destination)) {
     const std::string name = fileNameOf(destination_);
     const auto dot = name.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && dot != 0;
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : "";
-    const std::string start = folderOf(destination_) + "/." + stem + ".part-" + std::to_string(processId()) + "-";
+    const std::string start = (folder.empty() ? folderOf(destination_) : folder) + "/." + stem + ".part-" + std::to_string(processId()) + "-";
     int error = 0;
     for (int attempt = 0; attempt < 1000 && !open_; ++attempt) {
         path_ = start + std::to_string(attempt) + extension;

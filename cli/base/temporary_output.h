@@ -12,12 +12,16 @@ namespace crest::cli {
 // conventional status 128 + signal number (130, 143, 129).
 void removeTemporaryOutputsOnSignals();
 
+// A line the handlers write to stderr before they exit, such as where the
+// work done so far is kept; empty for none.
+void setInterruptionNote(const std::string& line);
+
 class TemporaryOutput {
 public:
-    // Creates an empty, new file beside destination, named
-    // .NAME.part-PID-N.EXT so that the destination's extension still names
-    // its format. Throws CommandError.
-    explicit TemporaryOutput(std::string destination);
+    // Creates an empty, new file beside destination (or in folder, on the
+    // same file system), named .NAME.part-PID-N.EXT so that the destination's
+    // extension still names its format. Throws CommandError.
+    explicit TemporaryOutput(std::string destination, const std::string& folder = {});
     ~TemporaryOutput();  // removes the file unless committed
     TemporaryOutput(const TemporaryOutput&) = delete;
     TemporaryOutput& operator=(const TemporaryOutput&) = delete;

@@ -168,30 +168,37 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         } else if (name == "--quality") {
             options.settings.picture.quality = parseBoundedInteger(name, value(), 1, 100);
         } else if (name == "--codec") {
-            options.settings.film.codec = value();
-            if (options.settings.film.codec->empty()) usageError("--codec needs an encoder name, e.g. libx264");
+            options.settings.film.encoding.codec = value();
+            if (options.settings.film.encoding.codec->empty()) usageError("--codec needs an encoder name, e.g. libx264");
         } else if (name == "--crf") {
-            options.settings.film.crf = parseBoundedInteger(name, value(), 0, 63);
+            options.settings.film.encoding.crf = parseBoundedInteger(name, value(), 0, 63);
         } else if (name == "--preset") {
-            options.settings.film.preset = value();
-            if (options.settings.film.preset->empty()) usageError("--preset needs a name, e.g. medium");
+            options.settings.film.encoding.preset = value();
+            if (options.settings.film.encoding.preset->empty()) usageError("--preset needs a name, e.g. medium");
         } else if (name == "--encoder-option") {
             const std::string setting = value();
             const auto separator = setting.find('=');
             if (separator == std::string::npos || separator == 0)
                 usageError("--encoder-option '" + setting + "' is not KEY=VALUE");
-            options.settings.film.encoderOptions.push_back({setting.substr(0, separator), setting.substr(separator + 1)});
+            options.settings.film.encoding.encoderOptions.push_back({setting.substr(0, separator), setting.substr(separator + 1)});
         } else if (name == "--stream") {
-            options.settings.film.streamIndex = parseBoundedInteger(name, value(), 0, 65535);
+            options.settings.film.selection.stream = parseBoundedInteger(name, value(), 0, 65535);
         } else if (name == "--start") {
-            options.settings.film.startSeconds = parseTime(value(), name);
+            options.settings.film.selection.startSeconds = parseTime(value(), name);
         } else if (name == "--video-only") {
             noValue();
-            options.settings.film.videoOnly = true;
+            options.settings.film.selection.videoOnly = true;
         } else if (name == "--first-frame") {
-            options.settings.film.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.selection.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--frames") {
-            options.settings.film.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.selection.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+        } else if (name == "--restart") {
+            noValue();
+            options.settings.film.restart = true;
+        } else if (name == "--piece-frames") {
+            options.settings.film.pieceFrames = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+        } else if (name == "--pieces") {
+            options.settings.film.pieces = value();
         } else {
             usageError("unknown option '" + argument + "'");
         }
@@ -199,7 +206,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     if (options.showHelp || options.showVersion) return options;
     if (scaleGiven && options.settings.scale.hasTarget())
         usageError("--scale and --width or --height both say how large the output is: give one");
-    if (options.settings.film.startSeconds && options.settings.film.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
+    if (options.settings.film.selection.startSeconds && options.settings.film.selection.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
 
     if (outputFolderGiven) {
         if (paths.empty()) usageError("expected one or more inputs for -o " + folder.outputFolder);
@@ -260,7 +267,8 @@ std::string usageText() {
            "  --start TIME    video input: begin at TIME (seconds, or [HH:]MM:SS[.fff])\n"
            "  --first-frame N video input: begin at frame N (0 is the first), keeping its timestamps\n"
            "  --frames N      video input: enlarge at most N frames\n"
-           "  --video-only    video output: the enlarged video alone, for joining pieces later\n"
+           "  --video-only    video output: the enlarged video alone\n"
+           "  --restart       video output: throw away the pieces an interrupted run left\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
            "\n"

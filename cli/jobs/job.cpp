@@ -37,8 +37,8 @@ void checkFilmPaths(const std::string& input, PathKind inputKind, const std::str
                                " is not named as one",
                            ExitStatus::usage);
     if (film.any() && !filmIn)
-        throw CommandError("--codec, --crf, --preset, --encoder-option, --stream, --start, --first-frame, --frames and "
-                           "--video-only are for films",
+        throw CommandError("--codec, --crf, --preset, --encoder-option, --stream, --start, --first-frame, --frames, "
+                           "--video-only and --restart are for films",
                            ExitStatus::usage);
 }
 

@@ -30,12 +30,10 @@ FrameSize runPicture(const Job& job, SharedPool& pool, int instances, Progress& 
 
 // Raw frames are reduced by libswscale, which comes with the film libraries.
 StreamEnlargement streamEnlargement(const Enlargement& enlargement, FrameSize source) {
-    StreamEnlargement stream{enlargement.passes, {}};
-    if (!enlargement.target) return stream;
 #if CRESTDOUBLER_WITH_VIDEO
-    stream.makeReducer = lanczosReducer(doubledSize(source, enlargement.passes), *enlargement.target);
-    return stream;
+    return streamEnlargementFor(enlargement, source);
 #else
+    if (!enlargement.target) return {enlargement.passes, {}};
     (void)source;
     throw CommandError("--width and --height need libswscale for raw frames, and this build has none",
                        ExitStatus::usage);
@@ -64,7 +62,7 @@ FrameSize runJob(const Job& job, SharedPool& pool, Progress& progress) {
         const Enlargement enlargement = planEnlargement(job.settings.scale, size, describePath(job.input, true));
         RawFrameReader reader(job.input, size);
         RawFrameWriter writer(job.output);
-        enlargeWholeStream(reader, writer, pool.pool(), progress, 0, streamEnlargement(enlargement, size));
+        enlargeWholeStream(reader, writer, pool.pool(), progress, streamEnlargement(enlargement, size));
         return outputSize(enlargement, size);
     }
     case JobKind::film:

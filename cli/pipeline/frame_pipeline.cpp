@@ -94,7 +94,7 @@ private:
         if (result == nullptr || !awaitTurn(frameNumber)) return;
         try {
             writer_.writeFrame(*result, timing);
-            progress_.setDone(frameNumber);
+            progress_.advance();
         } catch (...) {
             failAt(frameNumber);
             throw;
@@ -179,8 +179,7 @@ void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstanceP
 }
 
 void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
-                        std::int64_t totalFrames, const StreamEnlargement& enlargement) {
-    progress.setTotal(totalFrames);
+                        const StreamEnlargement& enlargement) {
     enlargeStream(reader, writer, pool, progress, enlargement);
     writer.finish();
 }

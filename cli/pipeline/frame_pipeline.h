@@ -32,9 +32,10 @@ struct StreamEnlargement {
 void enlargeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
                    const StreamEnlargement& enlargement = {});
 
-// A whole stream: its total (0 when not known beforehand) set on the
-// progress, every frame enlarged and written, and the writer finished.
+// A whole stream: every frame enlarged and written, the writer finished.
+// Each frame written advances the progress by one, so that several streams
+// of one job (a film's pieces) add up; its total is the caller's to set.
 void enlargeWholeStream(SequentialFrameReader& reader, FrameWriter& writer, InstancePool& pool, Progress& progress,
-                        std::int64_t totalFrames, const StreamEnlargement& enlargement = {});
+                        const StreamEnlargement& enlargement = {});
 
 }  // namespace crest::cli

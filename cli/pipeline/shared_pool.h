@@ -19,6 +19,7 @@ public:
     SharedPool& operator=(const SharedPool&) = delete;
 
     int instances() const { return instances_; }
+    const std::string& modulePath() const { return modulePath_; }
 
     // Loads the module on the first call, from any thread. Throws the
     // module's CommandError, again on every call once loading failed.

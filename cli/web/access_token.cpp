@@ -8,7 +8,7 @@
 
 #include "cli/base/command_error.h"
 #include "cli/base/file_access.h"
-#include "cli/web/durable_files.h"
+#include "cli/base/durable_files.h"
 
 namespace crest::cli {
 

@@ -26,9 +26,9 @@ json orNull(const std::optional<T>& value) {
 
 json settingsJson(const JobSettings& settings) {
     return {{"quality", orNull(settings.picture.quality)},
-            {"codec", orNull(settings.film.codec)},
-            {"crf", orNull(settings.film.crf)},
-            {"preset", orNull(settings.film.preset)},
+            {"codec", orNull(settings.film.encoding.codec)},
+            {"crf", orNull(settings.film.encoding.crf)},
+            {"preset", orNull(settings.film.encoding.preset)},
             {"scale", settings.scale.factor},
             {"width", orNull(settings.scale.width)}};
 }
@@ -94,9 +94,9 @@ std::vector<WebJobRecord> parseJournal(const std::string& text, const std::strin
             record.error = entry.value("error", "");
             const json& settings = entry.at("settings");
             record.request.settings.picture.quality = optionalField<int>(settings, "quality");
-            record.request.settings.film.codec = optionalField<std::string>(settings, "codec");
-            record.request.settings.film.crf = optionalField<int>(settings, "crf");
-            record.request.settings.film.preset = optionalField<std::string>(settings, "preset");
+            record.request.settings.film.encoding.codec = optionalField<std::string>(settings, "codec");
+            record.request.settings.film.encoding.crf = optionalField<int>(settings, "crf");
+            record.request.settings.film.encoding.preset = optionalField<std::string>(settings, "preset");
             record.request.settings.scale.factor = optionalField<int>(settings, "scale").value_or(2);
             record.request.settings.scale.width = optionalField<int>(settings, "width");
             records.push_back(std::move(record));

@@ -9,7 +9,7 @@
 #include "cli/base/file_access.h"
 #include "cli/jobs/job_runner.h"
 #include "cli/web/access_token.h"
-#include "cli/web/durable_files.h"
+#include "cli/base/durable_files.h"
 #include "cli/web/job_json.h"
 
 namespace crest::cli {

@@ -14,7 +14,7 @@
 #include "cli/media/picture/image_io.h"
 #include "cli/pipeline/shared_pool.h"
 #include "cli/web/access_token.h"
-#include "cli/web/durable_files.h"
+#include "cli/base/durable_files.h"
 #include "cli/web/job_queue.h"
 #include "cli/web/listening_socket.h"
 #include "cli/web/request_guard.h"

@@ -41,9 +41,9 @@ WebJobRequest requestOf(const UploadReceiver& upload) {
     request.format = format ? lowerExtension("result." + *format)
                             : isVideoExtension(request.sourceExtension) ? "mkv" : request.sourceExtension;
     request.settings.picture.quality = integerField(fields, "quality", 1, 100);
-    request.settings.film.crf = integerField(fields, "crf", 0, 63);
-    request.settings.film.codec = textField(fields, "codec");
-    request.settings.film.preset = textField(fields, "preset");
+    request.settings.film.encoding.crf = integerField(fields, "crf", 0, 63);
+    request.settings.film.encoding.codec = textField(fields, "codec");
+    request.settings.film.encoding.preset = textField(fields, "preset");
     const std::optional<int> scale = integerField(fields, "scale", 2, 8);
     if (scale && *scale != 2 && *scale != 4 && *scale != 8)
         throw CommandError("scale needs 2, 4 or 8, not '" + fields.at("scale") + "'", ExitStatus::usage);

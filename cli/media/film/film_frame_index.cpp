@@ -11,36 +11,49 @@ extern "C" {
 }
 
 #include "cli/base/command_error.h"
+#include "cli/media/film/libav_handles.h"
 
 namespace crest::cli {
 
 namespace {
-
-struct InputCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 struct PacketTime {
     std::int64_t pts;
     bool key;
 };
 
-}  // namespace
-
-std::optional<FrameLocation> locateFrame(const std::string& path, int stream, std::int64_t index) {
+// The film at path with every stream but `stream` left unread; null when it
+// cannot be opened or has no such stream.
+InputHandle openForPackets(const std::string& path, int stream) {
     AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-    const std::unique_ptr<AVFormatContext, InputCloser> input(opened);
-    if ((input->iformat->flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0) return std::nullopt;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+    InputHandle input(opened);
     if (avformat_find_stream_info(input.get(), nullptr) < 0 || stream >= static_cast<int>(input->nb_streams))
-        return std::nullopt;
+        return nullptr;
     for (unsigned i = 0; i < input->nb_streams; ++i)
         if (static_cast<int>(i) != stream) input->streams[i]->discard = AVDISCARD_ALL;
-    const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    if (packet == nullptr) throw std::bad_alloc();
+    return input;
+}
+
+}  // namespace
+
+std::int64_t countFramesFrom(const std::string& path, int stream, std::int64_t fromPts) {
+    const InputHandle input = openForPackets(path, stream);
+    if (input == nullptr) throw CommandError(path + ": cannot count the frames");
+    const Packet packet(checkedAllocation(av_packet_alloc()));
+    std::int64_t frames = 0;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream && (fromPts == INT64_MIN || packet->pts == AV_NOPTS_VALUE || packet->pts >= fromPts))
+            ++frames;
+        av_packet_unref(packet.get());
+    }
+    return frames;
+}
+
+std::optional<FrameLocation> locateFrame(const std::string& path, int stream, std::int64_t index) {
+    const InputHandle input = openForPackets(path, stream);
+    if (input == nullptr || (input->iformat->flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0) return std::nullopt;
+    const Packet packet(checkedAllocation(av_packet_alloc()));
 
     std::vector<PacketTime> packets;            // in decoding order
     std::priority_queue<std::int64_t> earliest;  // the index + 1 earliest times, latest on top

@@ -21,4 +21,8 @@ struct FrameLocation {
 // ends before frame `index`.
 std::optional<FrameLocation> locateFrame(const std::string& path, int stream, std::int64_t index);
 
+// The frames of stream `stream` presented at or after fromPts (INT64_MIN:
+// all), one per packet, read without decoding. Throws CommandError.
+std::int64_t countFramesFrom(const std::string& path, int stream, std::int64_t fromPts);
+
 }  // namespace crest::cli

@@ -45,4 +45,10 @@ std::function<std::unique_ptr<FrameReducer>()> lanczosReducer(FrameSize from, Fr
     return [from, to] { return std::make_unique<LanczosReducer>(from, to); };
 }
 
+StreamEnlargement streamEnlargementFor(const Enlargement& enlargement, FrameSize source) {
+    StreamEnlargement stream{enlargement.passes, {}};
+    if (enlargement.target) stream.makeReducer = lanczosReducer(doubledSize(source, enlargement.passes), *enlargement.target);
+    return stream;
+}
+
 }  // namespace crest::cli

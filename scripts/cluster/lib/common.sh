@@ -27,11 +27,9 @@ find_crestdoubler() {
 }
 
 # Splits crestdoubler's options (into OPTIONS) from the paths (into PATHS),
-# noting --stream and --codec, and refusing the options these scripts set.
+# refusing the options these scripts set.
 OPTIONS=()
 PATHS=()
-STREAM=
-HAS_CODEC=
 split_arguments() {
   local argument name value
   while [ $# -gt 0 ]; do
@@ -41,7 +39,7 @@ split_arguments() {
       --) PATHS+=("$@"); return ;;
       --*=*) name=${argument%%=*} value=${argument#*=} OPTIONS+=("$argument") ;;
       --size | --module | --threads | -o | --output-dir | --suffix | --quality | --codec | --crf | --preset | \
-        --encoder-option | --stream | --start | --first-frame | --frames)
+        --encoder-option | --stream | --start | --first-frame | --frames | --piece-frames | --pieces)
         [ $# -gt 0 ] || usage_error "option $argument needs a value"
         name=$argument value=$1
         OPTIONS+=("$argument" "$value")
@@ -50,9 +48,7 @@ split_arguments() {
       *) PATHS+=("$argument"); continue ;;
     esac
     case "$name" in
-      --stream) STREAM=$value ;;
-      --codec) HAS_CODEC=1 ;;
-      --start | --first-frame | --frames | --video-only | -o | --output-dir | --size)
+      --pieces | -o | --output-dir | --size)
         usage_error "$name is set by this script, not given to it" ;;
     esac
   done

@@ -1,14 +1,16 @@
-#include "cli/web/durable_files.h"
+#include "cli/base/durable_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "cli/base/command_error.h"
 #include "cli/base/file_access.h"
+#include "cli/base/temporary_output.h"
 
 namespace crest::cli {
 
@@ -30,13 +32,6 @@ void writeAll(int fd, const std::string& contents, const std::string& path) {
 
 }  // namespace
 
-void makePrivateFolder(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error) throw CommandError("cannot make the folder " + path + ": " + error.message());
-    if (::chmod(path.c_str(), 0700) != 0) fail("make private the folder", path);
-}
-
 void syncPath(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("open", path);
@@ -48,24 +43,21 @@ void syncPath(const std::string& path) {
 }
 
 void writeFileDurably(const std::string& path, const std::string& contents) {
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) fail("create", temporary);
+    // Hidden and removed on a signal like every temporary output; one a kill
+    // leaves is never taken for the file.
+    TemporaryOutput file(path);
+    if (::chmod(file.path().c_str(), 0600) != 0) fail("create", file.path());
+    const int fd = ::open(file.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) fail("create", file.path());
     try {
-        writeAll(fd, contents, temporary);
-        if (::fsync(fd) != 0) fail("flush to disk", temporary);
+        writeAll(fd, contents, file.path());
+        if (::fsync(fd) != 0) fail("flush to disk", file.path());
     } catch (...) {
         ::close(fd);
-        ::unlink(temporary.c_str());
         throw;
     }
-    if (::close(fd) != 0) fail("write", temporary);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int reason = errno;
-        ::unlink(temporary.c_str());
-        errno = reason;
-        fail("replace", path);
-    }
+    if (::close(fd) != 0) fail("write", file.path());
+    file.commit();
     syncPath(folderOf(path));
 }
 
@@ -92,6 +84,13 @@ std::string readWholeFile(const std::string& path, bool* exists) {
     }
     ::close(fd);
     return contents;
+}
+
+void makePrivateFolder(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) throw CommandError("cannot make the folder " + path + ": " + error.message());
+    if (::chmod(path.c_str(), 0700) != 0) fail("make private the folder", path);
 }
 
 }  // namespace crest::cli
