@@ -1,14 +1,29 @@
-// The two inner loops of the statistics bands, compiled once per instruction
-// set: a row sum (four shifted rows added word by word) and a row of sample
-// records. Integer arithmetic, so every set gives the same words.
+// The inner loops of the window statistics, compiled once per instruction
+// set: a row sum (four shifted rows added word by word), a row of sample
+// records (stored, added or subtracted) and the eight-entry sums of the
+// window planes. Integer arithmetic, so every set gives the same words.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/moment_record.h"
+#include "engine/tagged_pixel.h"
+
 namespace crest {
 
+using SampleRowKernel = std::int32_t (*)(const std::uint8_t* sample, const std::ptrdiff_t (&train)[4],
+                                         std::int32_t* out, std::ptrdiff_t plane, std::int32_t count);
+// The same for box rows: the products of a row of samples, less those of the
+// samples at `leaving` when differencing, stored or added to `out`.
+using BoxRowKernel = std::int32_t (*)(const std::uint8_t* sample, const std::uint8_t* leaving,
+                                      const std::ptrdiff_t (&train)[4], std::int32_t* out, std::ptrdiff_t plane,
+                                      std::int32_t count);
+
 struct BandRowKernels {
+    // The most lanes any kernel's vectors have.
+    static constexpr std::int32_t kMaxLanes = 16;
+
     // out[w] = a[w] + b[w] + c[w] + d[w] for w < words.
     void (*sumFourRuns)(std::int32_t* out, const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
                         const std::int32_t* d, std::ptrdiff_t words);
@@ -16,9 +31,30 @@ struct BandRowKernels {
     // `sample`, whose training neighbours lie `train[j]` bytes away: word w
     // of sample i to out[w * plane + i]. Does whole vectors only and returns
     // how many samples it did; the caller does the rest.
-    std::int32_t (*sampleRow)(const std::uint8_t* sample, const std::ptrdiff_t (&train)[4], std::int32_t* out,
-                              std::ptrdiff_t plane, std::int32_t count);
+    SampleRowKernel sampleRow;
+    // As sampleRow: the products added to `out`, their difference from those
+    // at `leaving` stored, or that difference added.
+    BoxRowKernel addRow;
+    BoxRowKernel differenceRow;
+    BoxRowKernel addDifferenceRow;
+    // For each of the 14 planes, out[w * outPlane + m] = (or +=, when
+    // accumulating) in[w * inPlane + m] + .. + in[w * inPlane + m + 7] for
+    // m < count; `in` (count + 7 entries a plane, then kMaxLanes of room) is
+    // overwritten.
+    void (*eightSums)(std::int32_t* in, std::ptrdiff_t inPlane, std::int32_t* out, std::ptrdiff_t outPlane,
+                      std::int32_t count, bool accumulate);
 };
+
+// The level-0 record of one sample, for what the kernels leave of a row.
+inline MomentRecord sampleRecordAt(const std::uint8_t* sample, const std::ptrdiff_t (&train)[4]) {
+    MomentRecord record;
+    fillSampleRecord(record, static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[0]))),
+                     static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[1]))),
+                     static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[2]))),
+                     static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[3]))),
+                     static_cast<std::int32_t>(lumaTag(loadPixel(sample))));
+    return record;
+}
 
 // The widest kernels the processor has, within limitSolveInstructions'
 // limit (cpuid is read once); the bands take them once per pass.

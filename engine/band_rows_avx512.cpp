@@ -1,14 +1,13 @@
-// The row sum with sixteen lanes; this file is compiled with -mavx512f. The
-// sample rows keep AVX2's eight lanes (their 16-bit operations would need
-// AVX-512BW).
+// The row sums and eight-entry sums with sixteen lanes; this file is
+// compiled with -mavx512f. The sample rows keep AVX2's eight lanes (their
+// 16-bit operations would need AVX-512BW).
 #include <immintrin.h>
 
 #include "engine/band_row_kernels.h"
 
 namespace crest {
 
-std::int32_t sampleRowAvx2(const std::uint8_t* sample, const std::ptrdiff_t (&train)[4], std::int32_t* out,
-                           std::ptrdiff_t plane, std::int32_t count);
+BandRowKernels bandRowKernelsAvx2();
 
 namespace {
 
@@ -18,10 +17,16 @@ struct Avx512Vec {
     static T load(const std::int32_t* p) { return _mm512_loadu_si512(p); }
     static void store(std::int32_t* p, T x) { _mm512_storeu_si512(p, x); }
     static T add(T x, T y) { return _mm512_add_epi32(x, y); }
+    static T sub(T x, T y) { return _mm512_sub_epi32(x, y); }
 };
 
 }  // namespace
 
-BandRowKernels bandRowKernelsAvx512() { return {sumFourRunsWith<Avx512Vec>, sampleRowAvx2}; }
+BandRowKernels bandRowKernelsAvx512() {
+    BandRowKernels kernels = bandRowKernelsAvx2();
+    kernels.sumFourRuns = sumFourRunsWith<Avx512Vec>;
+    kernels.eightSums = eightSumsWith<Avx512Vec>;
+    return kernels;
+}
 
 }  // namespace crest

@@ -7,7 +7,7 @@
 #include "engine/band_rows.h"
 #include "engine/edge_estimate.h"
 #include "engine/enlarger.h"
-#include "engine/window_bands.h"
+#include "engine/pass_windows.h"
 #include "tests/support/picture_generator.h"
 #include "tests/support/plain_frame.h"
 #include "tests/support/reference_enlarger.h"
@@ -116,44 +116,59 @@ TEST(WindowPyramid, InteriorPathMatchesGeneralPathWhereverBothServe) {
         }
 }
 
-// The bands a pass builds row by row give every target of the pass, border
-// and interior, the words of the pyramid's general path.
-// With every instruction set of the band kernels; where windowFour serves
-// a group of four, its lanes are the four targets' windows.
-TEST(WindowBands, GiveEveryTargetTheGeneralPathsWords) {
+// The windows a pass hands out, from every route (box planes, whole band
+// rows, border strips), give every target the words of the pyramid's general
+// path; where windowFour serves a group of four, its lanes are the four
+// targets' windows. With every instruction set of the kernels, visiting every
+// target, and a sparse few, so that chunks of the planes are moved down by
+// several rows at once or summed afresh.
+TEST(PassWindows, GiveEveryTargetTheGeneralPathsWords) {
     std::vector<FrameSize> sizes(std::begin(kSizes), std::end(kSizes));
-    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}, {262, 12}});
+    // Tiny, tall and narrow, and sources 129, 257, 513, 1031, 1919 and 2050
+    // wide, straddling the planes' chunks.
+    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}, {262, 12}, {34, 260},
+                               {40, 300}, {52, 140}, {258, 44}, {514, 40}, {1026, 38}, {2062, 42}, {3838, 40},
+                               {4100, 46}});
     const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
     for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
         if (set > processor) continue;
         limitSolveInstructions(set);
         int groups = 0;
         for (bool axial : {false, true})
-            for (const FrameSize& size : sizes) {
-                PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
-                EnlargerState banded(setup.state());
-                WindowBands bands(banded, axial);
-                const std::string frame = (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
-                                          std::to_string(size.height) + " set " + std::to_string(static_cast<int>(set));
-                int row = -1;
-                for (const auto& [x, y] : setup.targets()) {
-                    if (y != row) bands.beginRow(row = y);
-                    const std::string where = frame + " at " + std::to_string(x) + "," + std::to_string(y);
-                    MomentRecord window;
-                    bands.window(x, window.word, 1);
-                    const MomentRecord* general = clampedLevelRecord(setup.state(), cellIndexOf(x, y, size.width / 2),
-                                                                     packedCoordOf(x, y), kWindowLevel);
-                    expectSameWords(window, *general, where);
-                    std::int32_t four[MomentRecord::kWords][4];
-                    if (!bands.windowFour(x, &four[0][0], 4)) continue;
-                    ++groups;
-                    for (int k = 0; k < 4; ++k) {
-                        bands.window(x + 2 * k, window.word, 1);
-                        for (int w = 0; w < MomentRecord::kWords; ++w)
-                            ASSERT_EQ(four[w][k], window.word[w]) << where << " lane " << k << " word " << w;
+            for (const FrameSize& size : sizes)
+                for (bool sparse : {false, true}) {
+                    PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
+                    EnlargerState windowed(setup.state());
+                    PassWindows windows(windowed, axial);
+                    pictures::Random pick(static_cast<std::uint64_t>(size.width * 5 + size.height));
+                    const std::string frame = (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
+                                              std::to_string(size.height) + (sparse ? " sparse" : "") + " set " +
+                                              std::to_string(static_cast<int>(set));
+                    int row = -1;
+                    bool rowTaken = true;
+                    for (const auto& [x, y] : setup.targets()) {
+                        if (y != row) {
+                            row = y;
+                            rowTaken = !sparse || pick.below(5) < 2;
+                            if (rowTaken) windows.beginRow(y);
+                        }
+                        if (!rowTaken || (sparse && pick.below(12) != 0)) continue;
+                        const std::string where = frame + " at " + std::to_string(x) + "," + std::to_string(y);
+                        MomentRecord window;
+                        windows.window(x, window.word, 1);
+                        const MomentRecord* general = clampedLevelRecord(
+                            setup.state(), cellIndexOf(x, y, size.width / 2), packedCoordOf(x, y), kWindowLevel);
+                        expectSameWords(window, *general, where);
+                        std::int32_t four[MomentRecord::kWords][4];
+                        if (!windows.windowFour(x, &four[0][0], 4)) continue;
+                        ++groups;
+                        for (int k = 0; k < 4; ++k) {
+                            windows.window(x + 2 * k, window.word, 1);
+                            for (int w = 0; w < MomentRecord::kWords; ++w)
+                                ASSERT_EQ(four[w][k], window.word[w]) << where << " lane " << k << " word " << w;
+                        }
                     }
                 }
-            }
         EXPECT_GT(groups, 1000);
     }
     limitSolveInstructions(SolveInstructions::avx512);
@@ -179,8 +194,8 @@ TEST(BandRowKernels, MatchThePlainSumsAndSampleRecords) {
 
             // Samples every second pixel of row 2, neighbours two pixels away
             // (the diagonal pass's directions), tags of any level.
-            testing::PlainFrame frame(2 * count + 4, 5);
-            for (std::int32_t y = 0; y < 5; ++y)
+            testing::PlainFrame frame(2 * count + 4, 7);
+            for (std::int32_t y = 0; y < 7; ++y)
                 for (std::int32_t x = 0; x < frame.width; ++x) frame.set(x, y, static_cast<std::uint32_t>(random.next()));
             const std::ptrdiff_t train[4] = {-2 * frame.pitch - 8, 2 * frame.pitch - 8, 2 * frame.pitch + 8, 8 - 2 * frame.pitch};
             const std::uint8_t* first = frame.pixels + 2 * frame.pitch + 8;
@@ -197,6 +212,54 @@ TEST(BandRowKernels, MatchThePlainSumsAndSampleRecords) {
                 for (int w = 0; w < MomentRecord::kWords; ++w)
                     ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], expected.word[w])
                         << "set " << static_cast<int>(set) << " count " << count << " sample " << i << " word " << w;
+            }
+            // Added to what the planes hold; the difference from another
+            // row's products stored, then that row's difference added.
+            const std::vector<std::int32_t> stored = planes;
+            ASSERT_EQ(kernels.addRow(first, first, train, planes.data(), count, count), done);
+            for (std::int32_t i = 0; i < done; ++i)
+                for (int w = 0; w < MomentRecord::kWords; ++w) {
+                    const std::size_t at = static_cast<std::size_t>(w * count + i);
+                    ASSERT_EQ(planes[at], 2 * stored[at]) << "add, set " << static_cast<int>(set) << " count " << count;
+                }
+            const std::uint8_t* other = first + 2 * frame.pitch;
+            ASSERT_EQ(kernels.differenceRow(first, other, train, planes.data(), count, count), done);
+            for (std::int32_t i = 0; i < done; ++i) {
+                const auto tag = [&](std::ptrdiff_t offset) {
+                    return static_cast<std::int32_t>(lumaTag(loadPixel(other + 8 * i + offset)));
+                };
+                MomentRecord leaving;
+                fillSampleRecord(leaving, tag(train[0]), tag(train[1]), tag(train[2]), tag(train[3]), tag(0));
+                for (int w = 0; w < MomentRecord::kWords; ++w) {
+                    const std::size_t at = static_cast<std::size_t>(w * count + i);
+                    ASSERT_EQ(planes[at], stored[at] - leaving.word[w])
+                        << "difference, set " << static_cast<int>(set) << " count " << count;
+                }
+            }
+            ASSERT_EQ(kernels.addDifferenceRow(other, first, train, planes.data(), count, count), done);
+            for (std::int32_t i = 0; i < done; ++i)
+                for (int w = 0; w < MomentRecord::kWords; ++w)
+                    ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], 0)
+                        << "added difference, set " << static_cast<int>(set) << " count " << count;
+
+            // Eight-entry sums of every plane, stored and accumulated, over
+            // signed inputs (the planes sum differences of rows).
+            const std::ptrdiff_t inPlane = count + 7 + BandRowKernels::kMaxLanes, outPlane = count + 3;
+            std::vector<std::int32_t> sums(MomentRecord::kWords * static_cast<std::size_t>(outPlane));
+            for (bool accumulate : {false, true}) {
+                std::vector<std::int32_t> rows(MomentRecord::kWords * static_cast<std::size_t>(inPlane));
+                for (std::int32_t& word : rows) word = static_cast<std::int32_t>(random.below(1 << 22)) - (1 << 21);
+                std::vector<std::int32_t> expected = sums;
+                for (int w = 0; w < MomentRecord::kWords; ++w)
+                    for (std::int32_t m = 0; m < count; ++m) {
+                        std::int32_t sum = 0;
+                        for (int k = 0; k < 8; ++k) sum += rows[static_cast<std::size_t>(w * inPlane + m + k)];
+                        std::int32_t& to = expected[static_cast<std::size_t>(w * outPlane + m)];
+                        to = accumulate ? to + sum : sum;
+                    }
+                kernels.eightSums(rows.data(), inPlane, sums.data(), outPlane, count, accumulate);
+                ASSERT_EQ(sums, expected) << "eight-entry sums, set " << static_cast<int>(set) << " count " << count
+                                          << (accumulate ? " accumulated" : "");
             }
         }
     }
