@@ -109,5 +109,30 @@ void eightSumsWith(std::int32_t* __restrict in, std::ptrdiff_t inPlane, std::int
     }
 }
 
+// out = a + b, less c when there is one, word by word over 14 planes of
+// `count` entries, each operand with its own plane stride. `out` may be `a`
+// shifted forward (a's loads run ahead of out's stores) or a itself.
+template <typename Vec>
+void combinePlanesWith(std::int32_t* out, std::ptrdiff_t outPlane, const std::int32_t* a, std::ptrdiff_t aPlane,
+                       const std::int32_t* b, std::ptrdiff_t bPlane, const std::int32_t* c, std::ptrdiff_t cPlane,
+                       std::int32_t count) {
+    for (int w = 0; w < MomentRecord::kWords; ++w) {
+        std::int32_t* const o = out + w * outPlane;
+        const std::int32_t* const x = a + w * aPlane;
+        const std::int32_t* const y = b + w * bPlane;
+        std::int32_t m = 0;
+        if (c == nullptr) {
+            for (; m + Vec::kLanes <= count; m += Vec::kLanes)
+                Vec::store(o + m, Vec::add(Vec::load(x + m), Vec::load(y + m)));
+            for (; m < count; ++m) o[m] = x[m] + y[m];
+            continue;
+        }
+        const std::int32_t* const z = c + w * cPlane;
+        for (; m + Vec::kLanes <= count; m += Vec::kLanes)
+            Vec::store(o + m, Vec::sub(Vec::add(Vec::load(x + m), Vec::load(y + m)), Vec::load(z + m)));
+        for (; m < count; ++m) o[m] = x[m] + y[m] - z[m];
+    }
+}
+
 }  // namespace
 }  // namespace crest

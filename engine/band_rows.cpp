@@ -41,7 +41,8 @@ BandRowKernels bandRowKernels() {
 #endif
         default:
             return {sumFourRunsWith<Sse2Vec>, storeSampleRowWith<Sse2Vec>, sampleRowWith<Sse2Vec, true, false>,
-                    sampleRowWith<Sse2Vec, false, true>, sampleRowWith<Sse2Vec, true, true>, eightSumsWith<Sse2Vec>};
+                    sampleRowWith<Sse2Vec, false, true>, sampleRowWith<Sse2Vec, true, true>, eightSumsWith<Sse2Vec>,
+                    combinePlanesWith<Sse2Vec>};
     }
 }
 

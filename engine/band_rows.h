@@ -43,6 +43,11 @@ struct BandRowKernels {
     // overwritten.
     void (*eightSums)(std::int32_t* in, std::ptrdiff_t inPlane, std::int32_t* out, std::ptrdiff_t outPlane,
                       std::int32_t count, bool accumulate);
+    // out = a + b (- c, unless c is null), 14 planes of `count` entries, each
+    // operand with its own plane stride; out may be a, or a shifted forward.
+    void (*combinePlanes)(std::int32_t* out, std::ptrdiff_t outPlane, const std::int32_t* a, std::ptrdiff_t aPlane,
+                          const std::int32_t* b, std::ptrdiff_t bPlane, const std::int32_t* c, std::ptrdiff_t cPlane,
+                          std::int32_t count);
 };
 
 // The level-0 record of one sample, for what the kernels leave of a row.

@@ -32,7 +32,8 @@ struct Avx2Vec {
 // need AVX-512BW).
 BandRowKernels bandRowKernelsAvx2() {
     return {sumFourRunsWith<Avx2Vec>, storeSampleRowWith<Avx2Vec>, sampleRowWith<Avx2Vec, true, false>,
-                    sampleRowWith<Avx2Vec, false, true>, sampleRowWith<Avx2Vec, true, true>, eightSumsWith<Avx2Vec>};
+                    sampleRowWith<Avx2Vec, false, true>, sampleRowWith<Avx2Vec, true, true>, eightSumsWith<Avx2Vec>,
+                    combinePlanesWith<Avx2Vec>};
 }
 
 }  // namespace crest

@@ -26,6 +26,7 @@ BandRowKernels bandRowKernelsAvx512() {
     BandRowKernels kernels = bandRowKernelsAvx2();
     kernels.sumFourRuns = sumFourRunsWith<Avx512Vec>;
     kernels.eightSums = eightSumsWith<Avx512Vec>;
+    kernels.combinePlanes = combinePlanesWith<Avx512Vec>;
     return kernels;
 }
 

@@ -20,25 +20,32 @@ PassWindows::PassWindows(EnlargerState& state, bool axial) : kernels_(bandRowKer
     for (int level = 0; level < 3; ++level) {
         const std::int32_t rowWords = WindowBands::ringWords(level, entries);
         const std::int32_t stripWords = WindowBands::ringWords(level, strip);
-        const std::int32_t planeWords = level == 0 ? WindowPlanes::storageWords(state.innerWidth) : 0;
+        // Level 0's storage also holds the diagonal planes, level 1's the axial.
+        const std::int32_t planeWords = level == 0   ? WindowPlanes::storageWords(state.innerWidth)
+                                        : level == 1 ? AxialPlanes::storageWords(state.innerWidth)
+                                                     : 0;
         rows[level] = state.bandStorage(level, rowWords + 2 * stripWords + planeWords);
         left[level] = rows[level] + rowWords;
         right[level] = left[level] + stripWords;
     }
+    std::int32_t* const planes = right[axial ? 1 : 0] + WindowBands::ringWords(axial ? 1 : 0, strip);
     rows_.emplace(state, axial, 0, entries, rows, kernels_);
-    if (axial || !WindowPlanes::cover(state.innerWidth, state.innerHeight)) return;
+    if (axial ? !AxialPlanes::cover(state.innerWidth, state.innerHeight)
+              : !WindowPlanes::cover(state.innerWidth, state.innerHeight))
+        return;
     left_.emplace(state, axial, 0, strip, left, kernels_);
     right_.emplace(state, axial, entries - strip, strip, right, kernels_);
-    planes_.emplace(state, right[0] + WindowBands::ringWords(0, strip), kernels_);
-    // Diagonal targets: column x is entry (x - 3) / 2; the planes end at
-    // entry entries - 5.
-    rightColumn_ = 2 * (entries - 4) + 3;
+    if (axial)
+        axial_.emplace(state, planes, kernels_);
+    else
+        diagonal_.emplace(state, planes, kernels_);
+    rightColumn_ = state.innerWidth / 2;
 }
 
 void PassWindows::beginRow(std::int32_t y) {
     y_ = y;
     stripsReady_ = false;
-    planeRow_ = planes_ && planes_->beginRow(y);
+    planeRow_ = (diagonal_ || axial_) && withPlanes([y](auto& planes) { return planes.beginRow(y); });
     if (!planeRow_) rows_->beginRow(y);
 }
 
@@ -54,18 +61,23 @@ WindowBands& PassWindows::strip(std::int32_t x) {
 void PassWindows::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) {
     if (!planeRow_) {
         rows_->window(x, words, stride);
-    } else if (planes_->coverColumns(x, x)) {
-        planes_->window(x, words, stride);
-    } else {
-        strip(x).window(x, words, stride);
+        return;
     }
+    withPlanes([&](auto& planes) {
+        if (planes.coverColumns(x, x))
+            planes.window(x, words, stride);
+        else
+            strip(x).window(x, words, stride);
+    });
 }
 
 bool PassWindows::windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) {
     if (!planeRow_) return rows_->windowFour(x, words, stride);
-    if (!planes_->coverColumns(x, x + 6)) return false;
-    planes_->windowFour(x, words, stride);
-    return true;
+    return withPlanes([&](auto& planes) {
+        if (!planes.coverColumns(x, x + 6)) return false;
+        planes.windowFour(x, words, stride);
+        return true;
+    });
 }
 
 }  // namespace crest

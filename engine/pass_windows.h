@@ -1,6 +1,7 @@
 // The level-3 windows of one pass's active targets, each from the route that
-// serves it: the diagonal pass's running box sums (window_planes.h) where no
-// border clamp reaches the window, the statistics bands (window_bands.h)
+// serves it: running box sums in word planes where no border clamp reaches
+// the window (window_planes.h for the diagonal pass, axial_planes.h for the
+// axial one), the statistics bands (window_bands.h)
 // elsewhere: whole rows along the top and bottom border, and strips of a few
 // entries along the left and right border. Every route gives the words of the
 // pyramid's clampedLevelRecord.
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/axial_planes.h"
 #include "engine/band_rows.h"
 #include "engine/enlarger_state.h"
 #include "engine/window_bands.h"
@@ -35,14 +37,20 @@ public:
 
 private:
     WindowBands& strip(std::int32_t x);
+    // f applied to the pass's planes.
+    template <typename F>
+    decltype(auto) withPlanes(F&& f) {
+        return diagonal_ ? f(*diagonal_) : f(*axial_);
+    }
 
     const BandRowKernels kernels_;
     std::optional<WindowBands> rows_;
     std::optional<WindowBands> left_;
     std::optional<WindowBands> right_;
-    std::optional<WindowPlanes> planes_;
+    std::optional<WindowPlanes> diagonal_;
+    std::optional<AxialPlanes> axial_;
     std::int32_t y_ = 0;
-    std::int32_t rightColumn_ = 0;  // the first column the right strip serves
+    std::int32_t rightColumn_ = 0;  // the strips meet here
     bool planeRow_ = false;
     bool stripsReady_ = false;
 };
