@@ -24,6 +24,7 @@
 
 #include "engine/band_rows.h"
 #include "engine/enlarger_state.h"
+#include "engine/tag_rows.h"
 
 namespace crest {
 
@@ -39,7 +40,9 @@ public:
 
     // Planes for the axial pass over the state's current frame and direction
     // tables, in `storage` (storageWords words). Needs cover().
-    AxialPlanes(const EnlargerState& state, std::int32_t* storage, const BandRowKernels& kernels);
+    // Its tag rows in `tagStorage` (TagRows::storageWords words).
+    AxialPlanes(const EnlargerState& state, std::int32_t* storage, std::int32_t* tagStorage,
+                const BandRowKernels& kernels);
 
     // Whether the targets of destination row y can be served, and if so
     // makes that row current.
@@ -61,22 +64,26 @@ private:
     void bringDown();
     std::int32_t* diagonalRow(std::int32_t v) const;
     std::int32_t diagonalEntries(std::int32_t v) const { return (v & 1) != 0 ? entries_ - 4 : entries_ - 3; }
-    const std::uint8_t* sampleAt(std::int32_t v, std::int32_t entry) const;
     void sumDiagonalsDirectly(std::int32_t v, std::int32_t first, std::int32_t count);
-    void stepDiagonals(std::int32_t v);
+    void stepDiagonals(std::int32_t v, bool windowsToo);
     void sumWindowsDirectly(std::int32_t v, std::int32_t first, std::int32_t count);
-    void stepWindows(std::int32_t v);
-    // Products of `count` samples from `sample` (less those from `leaving`
-    // when differencing) stored in, or added to, `out` (planes `plane` apart).
-    void products(const std::uint8_t* sample, const std::uint8_t* leaving, std::int32_t* out, std::ptrdiff_t plane,
-                  std::int32_t count, bool add, bool difference) const;
+    struct WindowRun {
+        std::int32_t first, last, count;  // entries of the targets; how many the step serves
+    };
+    WindowRun windowRun(std::int32_t v) const;
+    void stepWindowRun(std::int32_t v, std::int32_t j, std::int32_t count);
+    // Products of `count` samples of row r from entry `first` (less those of
+    // row `leaving` from `leavingFirst` when differencing) stored in, or
+    // added to, `out` (planes `plane` apart).
+    void products(std::int32_t r, std::int32_t first, std::int32_t leaving, std::int32_t leavingFirst,
+                  std::int32_t* out, std::ptrdiff_t plane, std::int32_t count, bool add, bool difference);
 
-    const EnlargerState& state_;
     const BandRowKernels kernels_;
-    std::ptrdiff_t train_[4];
+    TagRows tags_;
     std::int32_t innerWidth_;
     std::int32_t innerHeight_;
-    std::int32_t entries_;    // lattice entries a row, and the stride of every plane
+    std::int32_t entries_;    // lattice entries a row
+    std::int32_t plane_;      // the stride of every plane: entries and room for a vector
     std::int32_t* windows_;   // E of row eRow_
     std::int32_t* ring_;      // D rows
     std::int32_t* scratch_;   // one chunk's product differences

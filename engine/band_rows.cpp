@@ -39,10 +39,7 @@ BandRowKernels bandRowKernels() {
         case SolveInstructions::avx512: return bandRowKernelsAvx512();
         case SolveInstructions::avx2: return bandRowKernelsAvx2();
 #endif
-        default:
-            return {sumFourRunsWith<Sse2Vec>, storeSampleRowWith<Sse2Vec>, sampleRowWith<Sse2Vec, true, false>,
-                    sampleRowWith<Sse2Vec, false, true>, sampleRowWith<Sse2Vec, true, true>, eightSumsWith<Sse2Vec>,
-                    combinePlanesWith<Sse2Vec>};
+        default: return rowKernelsWith<Sse2Vec>();
     }
 }
 

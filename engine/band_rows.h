@@ -14,11 +14,12 @@ namespace crest {
 
 using SampleRowKernel = std::int32_t (*)(const std::uint8_t* sample, const std::ptrdiff_t (&train)[4],
                                          std::int32_t* out, std::ptrdiff_t plane, std::int32_t count);
-// The same for box rows: the products of a row of samples, less those of the
-// samples at `leaving` when differencing, stored or added to `out`.
-using BoxRowKernel = std::int32_t (*)(const std::uint8_t* sample, const std::uint8_t* leaving,
-                                      const std::ptrdiff_t (&train)[4], std::int32_t* out, std::ptrdiff_t plane,
-                                      std::int32_t count);
+// The products of `count` samples from rows of their tags: entry i of
+// tags[j] is neighbour j's tag of sample i, of tags[4] its own. With a
+// difference, less those of `leaving`; stored in, or added to,
+// out[w * plane + i].
+using TagProductsKernel = void (*)(const std::int32_t* const (&tags)[5], const std::int32_t* const (&leaving)[5],
+                                   std::int32_t* out, std::ptrdiff_t plane, std::int32_t count);
 
 struct BandRowKernels {
     // The most lanes any kernel's vectors have.
@@ -32,11 +33,13 @@ struct BandRowKernels {
     // of sample i to out[w * plane + i]. Does whole vectors only and returns
     // how many samples it did; the caller does the rest.
     SampleRowKernel sampleRow;
-    // As sampleRow: the products added to `out`, their difference from those
-    // at `leaving` stored, or that difference added.
-    BoxRowKernel addRow;
-    BoxRowKernel differenceRow;
-    BoxRowKernel addDifferenceRow;
+    // Tag products stored, added, their difference stored, or added.
+    TagProductsKernel storeTagProducts;
+    TagProductsKernel addTagProducts;
+    TagProductsKernel differenceTagProducts;
+    TagProductsKernel addDifferenceTagProducts;
+    // out[i] = the tag of the pixel 8 * i bytes from `first`, i < count.
+    void (*tagRow)(const std::uint8_t* first, std::int32_t* out, std::int32_t count);
     // For each of the 14 planes, out[w * outPlane + m] = (or +=, when
     // accumulating) in[w * inPlane + m] + .. + in[w * inPlane + m + 7] for
     // m < count; `in` (count + 7 entries a plane, then kMaxLanes of room) is
@@ -44,7 +47,9 @@ struct BandRowKernels {
     void (*eightSums)(std::int32_t* in, std::ptrdiff_t inPlane, std::int32_t* out, std::ptrdiff_t outPlane,
                       std::int32_t count, bool accumulate);
     // out = a + b (- c, unless c is null), 14 planes of `count` entries, each
-    // operand with its own plane stride; out may be a, or a shifted forward.
+    // operand with its own plane stride and room for kMaxLanes - 1 entries
+    // beyond `count` (out's get unspecified values); out may be a, or a
+    // shifted forward.
     void (*combinePlanes)(std::int32_t* out, std::ptrdiff_t outPlane, const std::int32_t* a, std::ptrdiff_t aPlane,
                           const std::int32_t* b, std::ptrdiff_t bPlane, const std::int32_t* c, std::ptrdiff_t cPlane,
                           std::int32_t count);

@@ -30,10 +30,6 @@ struct Avx2Vec {
 
 // The sample rows of the AVX-512 kernels too (their 16-bit operations would
 // need AVX-512BW).
-BandRowKernels bandRowKernelsAvx2() {
-    return {sumFourRunsWith<Avx2Vec>, storeSampleRowWith<Avx2Vec>, sampleRowWith<Avx2Vec, true, false>,
-                    sampleRowWith<Avx2Vec, false, true>, sampleRowWith<Avx2Vec, true, true>, eightSumsWith<Avx2Vec>,
-                    combinePlanesWith<Avx2Vec>};
-}
+BandRowKernels bandRowKernelsAvx2() { return rowKernelsWith<Avx2Vec>(); }
 
 }  // namespace crest

@@ -20,15 +20,17 @@ PassWindows::PassWindows(EnlargerState& state, bool axial) : kernels_(bandRowKer
     for (int level = 0; level < 3; ++level) {
         const std::int32_t rowWords = WindowBands::ringWords(level, entries);
         const std::int32_t stripWords = WindowBands::ringWords(level, strip);
-        // Level 0's storage also holds the diagonal planes, level 1's the axial.
+        // Level 0's storage also holds the diagonal planes, level 1's the
+        // axial ones and level 2's their tag rows.
         const std::int32_t planeWords = level == 0   ? WindowPlanes::storageWords(state.innerWidth)
                                         : level == 1 ? AxialPlanes::storageWords(state.innerWidth)
-                                                     : 0;
+                                                     : TagRows::storageWords(state.innerWidth);
         rows[level] = state.bandStorage(level, rowWords + 2 * stripWords + planeWords);
         left[level] = rows[level] + rowWords;
         right[level] = left[level] + stripWords;
     }
     std::int32_t* const planes = right[axial ? 1 : 0] + WindowBands::ringWords(axial ? 1 : 0, strip);
+    std::int32_t* const tags = right[2] + WindowBands::ringWords(2, strip);
     rows_.emplace(state, axial, 0, entries, rows, kernels_);
     if (axial ? !AxialPlanes::cover(state.innerWidth, state.innerHeight)
               : !WindowPlanes::cover(state.innerWidth, state.innerHeight))
@@ -36,9 +38,9 @@ PassWindows::PassWindows(EnlargerState& state, bool axial) : kernels_(bandRowKer
     left_.emplace(state, axial, 0, strip, left, kernels_);
     right_.emplace(state, axial, entries - strip, strip, right, kernels_);
     if (axial)
-        axial_.emplace(state, planes, kernels_);
+        axial_.emplace(state, planes, tags, kernels_);
     else
-        diagonal_.emplace(state, planes, kernels_);
+        diagonal_.emplace(state, planes, tags, kernels_);
     rightColumn_ = state.innerWidth / 2;
 }
 

@@ -28,16 +28,16 @@ std::int32_t WindowPlanes::storageWords(std::int32_t innerWidth) {
     return kWords * stride + kWords * kScratchPlane + chunks;
 }
 
-WindowPlanes::WindowPlanes(const EnlargerState& state, std::int32_t* storage, const BandRowKernels& kernels)
-    : state_(state),
-      kernels_(kernels),
+WindowPlanes::WindowPlanes(const EnlargerState& state, std::int32_t* storage, std::int32_t* tagStorage,
+                           const BandRowKernels& kernels)
+    : kernels_(kernels),
+      tags_(state, false, tagStorage, kernels),
       lastEntry_(state.innerWidth / 2 - 4),
       rowCount_(state.innerHeight / 2),
       stride_(state.innerWidth / 2),
       planes_(storage),
       scratch_(storage + kWords * stride_),
       chunkRow_(scratch_ + kWords * kScratchPlane) {
-    for (int j = 0; j < 4; ++j) train_[j] = state.trainOffset[j];
     // What the sums read beyond a chunk's samples holds numbers, not
     // whatever the storage held.
     for (std::int32_t k = 0; k < kWords * kScratchPlane; ++k) scratch_[k] = 0;
@@ -56,36 +56,15 @@ bool WindowPlanes::beginRow(std::int32_t y) {
 
 void WindowPlanes::sampleProducts(std::int32_t r, std::int32_t leaving, std::int32_t first, std::int32_t count,
                                   Products mode) {
-    const auto at = [&](std::int32_t row) {
-        return state_.origin + 2 * static_cast<std::ptrdiff_t>(row) * state_.pitch + 8 * static_cast<std::ptrdiff_t>(first);
-    };
-    const std::uint8_t* sample = at(r);
-    const std::uint8_t* left = at(leaving);
-    // Whole vectors where the row has the samples for them.
-    const std::int32_t whole = (count + 7) & ~7;
-    const std::int32_t vectorCount = first + whole <= stride_ ? whole : count;
-    const bool differenced = mode == Products::difference || mode == Products::addDifference;
-    const bool added = mode == Products::add || mode == Products::addDifference;
-    std::int32_t i = 0;
-    switch (mode) {
-        case Products::store: i = kernels_.sampleRow(sample, train_, scratch_, kScratchPlane, vectorCount); break;
-        case Products::add: i = kernels_.addRow(sample, left, train_, scratch_, kScratchPlane, vectorCount); break;
-        case Products::difference:
-            i = kernels_.differenceRow(sample, left, train_, scratch_, kScratchPlane, vectorCount);
-            break;
-        case Products::addDifference:
-            i = kernels_.addDifferenceRow(sample, left, train_, scratch_, kScratchPlane, vectorCount);
-            break;
-    }
-    for (; i < count; ++i) {
-        const MomentRecord entering = sampleRecordAt(sample + 8 * static_cast<std::ptrdiff_t>(i), train_);
-        MomentRecord leavingRecord{};
-        if (differenced) leavingRecord = sampleRecordAt(left + 8 * static_cast<std::ptrdiff_t>(i), train_);
-        for (int w = 0; w < kWords; ++w) {
-            std::int32_t& to = scratch_[w * kScratchPlane + i];
-            to = (added ? to : 0) + entering.word[w] - leavingRecord.word[w];
-        }
-    }
+    const std::int32_t* entering[5];
+    const std::int32_t* left[5];
+    tags_.tagsOf(r, first, entering);
+    tags_.tagsOf(leaving, first, left);
+    const TagProductsKernel kernel = mode == Products::store        ? kernels_.storeTagProducts
+                                     : mode == Products::add        ? kernels_.addTagProducts
+                                     : mode == Products::difference ? kernels_.differenceTagProducts
+                                                                    : kernels_.addDifferenceTagProducts;
+    kernel(entering, left, scratch_, kScratchPlane, count);
 }
 
 // Chunk c to the current row: the entering rows' products less the leaving
@@ -96,7 +75,10 @@ void WindowPlanes::bringDown(std::int32_t c) {
     const std::int32_t from = chunkRow_[c];
     // Box entries first - 3 .. first + count + 3 are the samples of the chunk.
     const std::int32_t sampleFirst = first - 3;
-    const std::int32_t samples = count + 7;
+    // Whole vectors where the row has the samples for them; the sums ignore
+    // the extra.
+    const std::int32_t whole = (count + 7 + 7) & ~7;
+    const std::int32_t samples = sampleFirst + whole <= stride_ ? whole : count + 7;
     const bool afresh = from < 0 || row_ - from >= kRebuildGap;
     if (afresh) {
         for (std::int32_t r = row_ - 3; r <= row_ + 4; ++r)

@@ -24,6 +24,7 @@
 #include "engine/band_rows.h"
 #include "engine/enlarger_state.h"
 #include "engine/moment_record.h"
+#include "engine/tag_rows.h"
 
 namespace crest {
 
@@ -39,7 +40,9 @@ public:
 
     // Planes for the diagonal pass over the state's current frame and
     // direction tables, in `storage` (storageWords words). Needs cover().
-    WindowPlanes(const EnlargerState& state, std::int32_t* storage, const BandRowKernels& kernels);
+    // Its tag rows in `tagStorage` (TagRows::storageWords words).
+    WindowPlanes(const EnlargerState& state, std::int32_t* storage, std::int32_t* tagStorage,
+                 const BandRowKernels& kernels);
 
     // Whether the targets of destination row y can be served, and if so
     // makes that row current.
@@ -69,9 +72,8 @@ private:
     enum class Products { store, add, difference, addDifference };
     void sampleProducts(std::int32_t r, std::int32_t leaving, std::int32_t first, std::int32_t count, Products mode);
 
-    const EnlargerState& state_;
     const BandRowKernels kernels_;
-    std::ptrdiff_t train_[4];
+    TagRows tags_;
     std::int32_t lastEntry_;  // exclusive
     std::int32_t rowCount_;   // sample rows
     std::int32_t stride_;     // entries a plane

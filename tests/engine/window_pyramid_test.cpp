@@ -213,34 +213,52 @@ TEST(BandRowKernels, MatchThePlainSumsAndSampleRecords) {
                     ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], expected.word[w])
                         << "set " << static_cast<int>(set) << " count " << count << " sample " << i << " word " << w;
             }
-            // Added to what the planes hold; the difference from another
-            // row's products stored, then that row's difference added.
-            const std::vector<std::int32_t> stored = planes;
-            ASSERT_EQ(kernels.addRow(first, first, train, planes.data(), count, count), done);
+            // The tag rows of rows 0 to 6 (every second pixel) against the
+            // pixels, then the products from them: the neighbour rows and
+            // entries the diagonal pass reads, so the same words as above.
+            std::vector<std::vector<std::int32_t>> tagRows(7, std::vector<std::int32_t>(count + 2));
+            for (std::int32_t y = 0; y < 7; ++y) {
+                kernels.tagRow(frame.pixels + y * frame.pitch, tagRows[y].data(), count + 2);
+                for (std::int32_t i = 0; i < count + 2; ++i)
+                    ASSERT_EQ(tagRows[y][i], static_cast<std::int32_t>(lumaTag(frame.get(2 * i, y))))
+                        << "tag row, set " << static_cast<int>(set) << " count " << count;
+            }
+            const auto tagsOfRow = [&](int y, const std::int32_t* (&tags)[5]) {
+                tags[0] = tagRows[y - 2].data();
+                tags[1] = tagRows[y + 2].data();
+                tags[2] = tagRows[y + 2].data() + 2;
+                tags[3] = tagRows[y - 2].data() + 2;
+                tags[4] = tagRows[y].data() + 1;
+            };
+            const std::int32_t* row2[5];
+            const std::int32_t* row4[5];
+            tagsOfRow(2, row2);
+            tagsOfRow(4, row4);
+            const std::string kernel = "tag products, set " + std::to_string(static_cast<int>(set)) + " count " +
+                                       std::to_string(count);
+            std::vector<std::int32_t> products(planes.size(), -1);
+            kernels.storeTagProducts(row2, row4, products.data(), count, count);
             for (std::int32_t i = 0; i < done; ++i)
                 for (int w = 0; w < MomentRecord::kWords; ++w) {
                     const std::size_t at = static_cast<std::size_t>(w * count + i);
-                    ASSERT_EQ(planes[at], 2 * stored[at]) << "add, set " << static_cast<int>(set) << " count " << count;
+                    ASSERT_EQ(products[at], planes[at]) << kernel << " stored";
                 }
-            const std::uint8_t* other = first + 2 * frame.pitch;
-            ASSERT_EQ(kernels.differenceRow(first, other, train, planes.data(), count, count), done);
-            for (std::int32_t i = 0; i < done; ++i) {
-                const auto tag = [&](std::ptrdiff_t offset) {
-                    return static_cast<std::int32_t>(lumaTag(loadPixel(other + 8 * i + offset)));
-                };
-                MomentRecord leaving;
-                fillSampleRecord(leaving, tag(train[0]), tag(train[1]), tag(train[2]), tag(train[3]), tag(0));
+            // Added, twice the products; the difference from row 4's stored
+            // and row 2's added over it: row 2's products less row 4's, twice.
+            kernels.addTagProducts(row2, row4, products.data(), count, count);
+            std::vector<std::int32_t> difference(planes.size(), -1);
+            kernels.differenceTagProducts(row2, row4, difference.data(), count, count);
+            kernels.addDifferenceTagProducts(row2, row4, difference.data(), count, count);
+            for (std::int32_t i = 0; i < count; ++i) {
+                MomentRecord two, four;
+                fillSampleRecord(two, row2[0][i], row2[1][i], row2[2][i], row2[3][i], row2[4][i]);
+                fillSampleRecord(four, row4[0][i], row4[1][i], row4[2][i], row4[3][i], row4[4][i]);
                 for (int w = 0; w < MomentRecord::kWords; ++w) {
                     const std::size_t at = static_cast<std::size_t>(w * count + i);
-                    ASSERT_EQ(planes[at], stored[at] - leaving.word[w])
-                        << "difference, set " << static_cast<int>(set) << " count " << count;
+                    ASSERT_EQ(products[at], 2 * two.word[w]) << kernel << " added, sample " << i;
+                    ASSERT_EQ(difference[at], 2 * (two.word[w] - four.word[w])) << kernel << " differences";
                 }
             }
-            ASSERT_EQ(kernels.addDifferenceRow(other, first, train, planes.data(), count, count), done);
-            for (std::int32_t i = 0; i < done; ++i)
-                for (int w = 0; w < MomentRecord::kWords; ++w)
-                    ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], 0)
-                        << "added difference, set " << static_cast<int>(set) << " count " << count;
 
             // Eight-entry sums of every plane, stored and accumulated, over
             // signed inputs (the planes sum differences of rows).
