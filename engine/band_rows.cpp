@@ -5,7 +5,7 @@
 
 #include "engine/band_row_kernels.h"
 #include "engine/edge_estimate.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 
 namespace crest {
 

@@ -2,7 +2,7 @@
 #include <immintrin.h>
 
 #include "engine/band_row_kernels.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 
 namespace crest {
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "engine/edge_estimate.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 #include "engine/target_groups.h"
 #include "engine/tagged_pixel.h"
 #include "engine/pass_windows.h"

@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstddef>
 
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 #include "engine/tagged_pixel.h"
 
 namespace crest {
