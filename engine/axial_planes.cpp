@@ -63,8 +63,9 @@ void AxialPlanes::products(std::int32_t r, std::int32_t first, std::int32_t leav
     const std::int32_t* left[5];
     tags_.tagsOf(r, first, entering);
     tags_.tagsOf(leaving, leavingFirst, left);
-    const TagProductsKernel kernel = difference ? (add ? kernels_.addDifferenceTagProducts : kernels_.differenceTagProducts)
-                                                : (add ? kernels_.addTagProducts : kernels_.storeTagProducts);
+    const TagProductsKernel kernel = difference
+                                         ? (add ? kernels_.addDifferenceTagProducts : kernels_.differenceTagProducts)
+                                         : (add ? kernels_.addTagProducts : kernels_.storeTagProducts);
     kernel(entering, left, out, plane, count);
 }
 
@@ -106,7 +107,8 @@ void AxialPlanes::stepDiagonals(std::int32_t v, bool windowsToo) {
         // Window j reads D entry j - 3 - (v & 1); runs in whole vectors of
         // every width, so that none spoils the next run's entries.
         const std::int32_t ready = i + count + 3 + parity - run.first;
-        const std::int32_t more = ((ready < run.count ? ready : run.count) - windowsDone) & ~(BandRowKernels::kMaxLanes - 1);
+        const std::int32_t more =
+            ((ready < run.count ? ready : run.count) - windowsDone) & ~(BandRowKernels::kMaxLanes - 1);
         if (more > 0) stepWindowRun(v, run.first + windowsDone, more);
         windowsDone += more > 0 ? more : 0;
     }
@@ -156,8 +158,8 @@ void AxialPlanes::bringDown() {
         newestDiagonal_ = oldestDiagonal_ = start;
     }
     // The usual case: windows caught up with the D rows, one row down.
-    const bool together = windowRow_ == newestDiagonal_ && v - windowRow_ <= kWindowStepGap &&
-                          windowRow_ - 7 >= oldestDiagonal_;
+    const bool together =
+        windowRow_ == newestDiagonal_ && v - windowRow_ <= kWindowStepGap && windowRow_ - 7 >= oldestDiagonal_;
     while (newestDiagonal_ < v) {
         stepDiagonals(++newestDiagonal_, together);
         if (oldestDiagonal_ < newestDiagonal_ - kRing + 1) oldestDiagonal_ = newestDiagonal_ - kRing + 1;

@@ -48,9 +48,7 @@ public:
     // makes that row current.
     bool beginRow(std::int32_t y);
     // Whether the targets in columns x .. last (same row) all can.
-    bool coverColumns(std::int32_t x, std::int32_t last) const {
-        return x - 2 >= 7 && last - 2 <= innerWidth_ - 8;
-    }
+    bool coverColumns(std::int32_t x, std::int32_t last) const { return x - 2 >= 7 && last - 2 <= innerWidth_ - 8; }
 
     // As WindowPlanes: the record of the target in column x, or of x, x + 2,
     // x + 4 and x + 6 as lanes.
@@ -82,12 +80,12 @@ private:
     TagRows tags_;
     std::int32_t innerWidth_;
     std::int32_t innerHeight_;
-    std::int32_t entries_;    // lattice entries a row
-    std::int32_t plane_;      // the stride of every plane: entries and room for a vector
-    std::int32_t* windows_;   // E of row eRow_
-    std::int32_t* ring_;      // D rows
-    std::int32_t* scratch_;   // one chunk's product differences
-    std::int32_t row_ = -1;   // inner row of the current targets
+    std::int32_t entries_;   // lattice entries a row
+    std::int32_t plane_;     // the stride of every plane: entries and room for a vector
+    std::int32_t* windows_;  // the windows of row windowRow_
+    std::int32_t* ring_;     // D rows
+    std::int32_t* scratch_;  // one chunk's product differences
+    std::int32_t row_ = -1;  // inner row of the current targets
     bool ready_ = false;
     std::int32_t newestDiagonal_ = -1;
     std::int32_t oldestDiagonal_ = -1;

@@ -26,7 +26,8 @@ void sumFourRunsWith(std::int32_t* __restrict out, const std::int32_t* __restric
     // faster so with sixteen lanes, ~2% with eight.
 #pragma GCC unroll 4
     for (; w + Vec::kLanes <= words; w += Vec::kLanes)
-        Vec::store(out + w, Vec::add(Vec::add(Vec::load(a + w), Vec::load(b + w)), Vec::add(Vec::load(c + w), Vec::load(d + w))));
+        Vec::store(out + w, Vec::add(Vec::add(Vec::load(a + w), Vec::load(b + w)),
+                                     Vec::add(Vec::load(c + w), Vec::load(d + w))));
     for (; w < words; ++w) out[w] = a[w] + b[w] + c[w] + d[w];
 }
 
@@ -55,8 +56,8 @@ struct SampleProducts {
 
     // From rows of tags: tags[j] for neighbour j, tags[4] the centres.
     SampleProducts(const std::int32_t* const (&tags)[5], std::int32_t i)
-        : SampleProducts(Vec::load(tags[0] + i), Vec::load(tags[1] + i), Vec::load(tags[2] + i),
-                         Vec::load(tags[3] + i), Vec::load(tags[4] + i)) {}
+        : SampleProducts(Vec::load(tags[0] + i), Vec::load(tags[1] + i), Vec::load(tags[2] + i), Vec::load(tags[3] + i),
+                         Vec::load(tags[4] + i)) {}
 
     // Word w of the record: the factors of each word, the centre being 4.
     T word(int w) const {
@@ -75,9 +76,8 @@ inline void tagProductsOfOne(const std::int32_t* const (&tags)[5], std::int32_t 
     const std::int32_t lo = lo01 < lo23 ? lo01 : lo23;
     const std::int32_t hi = hi01 < hi23 ? hi23 : hi01;
     const std::int32_t c = centre < lo ? lo : (hi < centre ? hi : centre);
-    const std::int32_t products[MomentRecord::kWords] = {n0 * n0, n1 * n0, n2 * n0, n3 * n0, n1 * n1,
-                                                         n2 * n1, n3 * n1, n2 * n2, n3 * n2, n3 * n3,
-                                                         c * n0,  c * n1,  c * n2,  c * n3};
+    const std::int32_t products[MomentRecord::kWords] = {n0 * n0, n1 * n0, n2 * n0, n3 * n0, n1 * n1, n2 * n1, n3 * n1,
+                                                         n2 * n2, n3 * n2, n3 * n3, c * n0,  c * n1,  c * n2,  c * n3};
     for (int w = 0; w < MomentRecord::kWords; ++w) word[w] = products[w];
 }
 
@@ -85,8 +85,8 @@ inline void tagProductsOfOne(const std::int32_t* const (&tags)[5], std::int32_t 
 // of tags[j] for sample i), less those of `leaving` when differencing,
 // stored in or (Accumulate) added to out[w * plane + i].
 template <typename Vec, bool Accumulate, bool Difference>
-void tagProductsWith(const std::int32_t* const (&tags)[5], const std::int32_t* const (&leaving)[5],
-                     std::int32_t* out, std::ptrdiff_t plane, std::int32_t count) {
+void tagProductsWith(const std::int32_t* const (&tags)[5], const std::int32_t* const (&leaving)[5], std::int32_t* out,
+                     std::ptrdiff_t plane, std::int32_t count) {
     std::int32_t i = 0;
     for (; i + Vec::kLanes <= count; i += Vec::kLanes) {
         const SampleProducts<Vec> entering(tags, i);

@@ -2,7 +2,6 @@
 
 #include <emmintrin.h>
 
-
 namespace crest {
 
 namespace {

@@ -36,8 +36,8 @@ inline std::string instructionSetName(const ::testing::TestParamInfo<SolveInstru
 
 // Instantiates the TEST_Ps of `Fixture` (derived from EveryInstructionSet)
 // for SSE2, AVX2 and AVX-512F.
-#define CREST_FOR_EVERY_INSTRUCTION_SET(Fixture)                                                             \
-    INSTANTIATE_TEST_SUITE_P(Sets, Fixture,                                                                   \
+#define CREST_FOR_EVERY_INSTRUCTION_SET(Fixture)                                                                   \
+    INSTANTIATE_TEST_SUITE_P(Sets, Fixture,                                                                        \
                              ::testing::Values(::crest::SolveInstructions::sse2, ::crest::SolveInstructions::avx2, \
-                                               ::crest::SolveInstructions::avx512),                           \
+                                               ::crest::SolveInstructions::avx512),                                \
                              ::crest::testing::instructionSetName)
