@@ -5,7 +5,7 @@
 
 #include "engine/band_row_kernels.h"
 #include "engine/edge_estimate.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 
 namespace crest {
 
@@ -23,6 +23,7 @@ struct Sse2Vec {
     static T load(const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     static void store(std::int32_t* p, T x) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x); }
     static T add(T x, T y) { return _mm_add_epi32(x, y); }
+    static T sub(T x, T y) { return _mm_sub_epi32(x, y); }
     static T srli24(T x) { return _mm_srli_epi32(x, 24); }
     static T min16(T x, T y) { return _mm_min_epi16(x, y); }
     static T max16(T x, T y) { return _mm_max_epi16(x, y); }
@@ -38,7 +39,7 @@ BandRowKernels bandRowKernels() {
         case SolveInstructions::avx512: return bandRowKernelsAvx512();
         case SolveInstructions::avx2: return bandRowKernelsAvx2();
 #endif
-        default: return {sumFourRunsWith<Sse2Vec>, sampleRowWith<Sse2Vec>};
+        default: return rowKernelsWith<Sse2Vec>();
     }
 }
 

@@ -2,7 +2,7 @@
 #include <immintrin.h>
 
 #include "engine/band_row_kernels.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 
 namespace crest {
 
@@ -14,6 +14,7 @@ struct Avx2Vec {
     static T load(const std::int32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
     static void store(std::int32_t* p, T x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x); }
     static T add(T x, T y) { return _mm256_add_epi32(x, y); }
+    static T sub(T x, T y) { return _mm256_sub_epi32(x, y); }
     static T srli24(T x) { return _mm256_srli_epi32(x, 24); }
     static T min16(T x, T y) { return _mm256_min_epi16(x, y); }
     static T max16(T x, T y) { return _mm256_max_epi16(x, y); }
@@ -27,11 +28,8 @@ struct Avx2Vec {
 
 }  // namespace
 
-std::int32_t sampleRowAvx2(const std::uint8_t* sample, const std::ptrdiff_t (&train)[4], std::int32_t* out,
-                           std::ptrdiff_t plane, std::int32_t count) {
-    return sampleRowWith<Avx2Vec>(sample, train, out, plane, count);
-}
-
-BandRowKernels bandRowKernelsAvx2() { return {sumFourRunsWith<Avx2Vec>, sampleRowAvx2}; }
+// The sample rows of the AVX-512 kernels too (their 16-bit operations would
+// need AVX-512BW).
+BandRowKernels bandRowKernelsAvx2() { return rowKernelsWith<Avx2Vec>(); }
 
 }  // namespace crest

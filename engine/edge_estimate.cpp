@@ -185,7 +185,7 @@ namespace {
 
 // (77 R + 150 G + 29 B) / 256, truncated: unlike tagPixel, no rounding term.
 TaggedPixel withTag(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
-    const std::uint32_t tag = (77 * red + 150 * green + 29 * blue) >> 8;
+    const std::uint32_t tag = (kLumaRed * red + kLumaGreen * green + kLumaBlue * blue) >> 8;
     return (tag << 24) | (red << 16) | (green << 8) | blue;
 }
 
@@ -200,8 +200,8 @@ inline __m128d highPair(__m128i v) { return _mm_cvtepi32_pd(_mm_unpackhi_epi64(v
 // (77 R + 150 G + 29 B) / 256 of two neighbours, exactly: each factor is a
 // short binary fraction.
 inline __m128d lumaPair(__m128d blue, __m128d green, __m128d red) {
-    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(blue, _mm_set1_pd(0.11328125)), _mm_mul_pd(green, _mm_set1_pd(0.5859375))),
-                      _mm_mul_pd(red, _mm_set1_pd(0.30078125)));
+    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(blue, _mm_set1_pd(kLumaBlueShare)), _mm_mul_pd(green, _mm_set1_pd(kLumaGreenShare))),
+                      _mm_mul_pd(red, _mm_set1_pd(kLumaRedShare)));
 }
 
 // The luma correction from the weights' departures and the neighbours

@@ -3,7 +3,7 @@
 #include <immintrin.h>
 
 #include "engine/edge_solve_lanes.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 
 namespace crest {
 

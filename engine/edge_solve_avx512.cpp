@@ -46,9 +46,9 @@ struct Avx512Lanes {
     static I truncate(D x) { return _mm512_maskz_cvttpd_epi32(0xFF, x); }
     // As four::pixelsFromChannels: the tag without a rounding term.
     static I pixelsOf(I red, I green, I blue) {
-        const I weighted = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(red, _mm256_set1_epi32(77)),
-                                                             _mm256_mullo_epi32(green, _mm256_set1_epi32(150))),
-                                            _mm256_mullo_epi32(blue, _mm256_set1_epi32(29)));
+        const I weighted = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(red, _mm256_set1_epi32(kLumaRed)),
+                                                             _mm256_mullo_epi32(green, _mm256_set1_epi32(kLumaGreen))),
+                                            _mm256_mullo_epi32(blue, _mm256_set1_epi32(kLumaBlue)));
         return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(weighted, 8), 24),
                                                _mm256_slli_epi32(red, 16)),
                                _mm256_or_si256(_mm256_slli_epi32(green, 8), blue));

@@ -6,7 +6,7 @@
 
 #include "engine/edge_estimate.h"
 #include "engine/edge_solve_lanes.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 
 namespace crest {
 

@@ -122,8 +122,8 @@ struct LaneSolve {
         for (int j = 0; j < 4; ++j) {
             const typename Lanes::I n = Lanes::loadPixels(&batch.neighbor[j][first]);
             const D b0 = Lanes::byteOf(n, 0), g0 = Lanes::byteOf(n, 8), r0 = Lanes::byteOf(n, 16);
-            const D luma = Lanes::add(Lanes::add(Lanes::mul(b0, Lanes::set(0.11328125)), Lanes::mul(g0, Lanes::set(0.5859375))),
-                                      Lanes::mul(r0, Lanes::set(0.30078125)));
+            const D luma = Lanes::add(Lanes::add(Lanes::mul(b0, Lanes::set(kLumaBlueShare)), Lanes::mul(g0, Lanes::set(kLumaGreenShare))),
+                                      Lanes::mul(r0, Lanes::set(kLumaRedShare)));
             term[j] = Lanes::mul(luma, Lanes::sub(b[j], quarter));
             blue = Lanes::add(blue, b0);
             green = Lanes::add(green, g0);

@@ -2,8 +2,12 @@
 //
 // Road of one frame: enlargeFrame (frame_driver.h) seeds the source lattice
 // and the border ring, then runs interpolatePass (interpolate_pass.h) twice,
-// diagonal then axial. Active targets get their window statistics from the
-// pyramid (window_pyramid.h) and their pixel from estimateEdgePixel
+// diagonal then axial. Active targets get their window statistics from
+// pass_windows.h: running box sums in word planes (window_planes.h,
+// axial_planes.h) where no border clamp reaches the window, and row bands of
+// the clamped pyramid (window_bands.h) along the border; both give the words
+// of the pyramid's own operations (window_pyramid.h), which direct callers
+// and the tests use. Their pixel comes from estimateEdgePixel
 // (edge_estimate.h). Output is bit-exact on every build. frame_tiles.h splits
 // a frame into tiles that can be enlarged apart with the same result.
 #pragma once

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <new>
 
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 #include "engine/interpolate_pass.h"
 #include "engine/positions.h"
 #include "engine/tagged_pixel.h"

@@ -6,10 +6,10 @@
 #include <optional>
 
 #include "engine/edge_estimate.h"
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 #include "engine/target_groups.h"
 #include "engine/tagged_pixel.h"
-#include "engine/window_bands.h"
+#include "engine/pass_windows.h"
 
 namespace crest {
 
@@ -39,7 +39,7 @@ FillTargetGroups fillTargetGroups() {
 }
 
 // The targets of one pass, visited row by row. Flat targets are filled in
-// groups of eight (AVX2) or four; active ones get their window from the pass's bands and
+// groups of eight (AVX2) or four; active ones get their window from the pass's windows and
 // are solved in batches across targets.
 class PassVisitor {
 public:
@@ -48,7 +48,7 @@ public:
           // Without at least two inner rows and columns the border clamp has
           // nowhere to land, so such small frames are smooth-filled throughout.
           canEstimate_(state.innerWidth >= 2 && state.innerHeight >= 2) {
-        if (canEstimate_) bands_.emplace(state, axial);
+        if (canEstimate_) windows_.emplace(state, axial);
     }
 
     void beginRow(std::int32_t y) {
@@ -121,7 +121,7 @@ private:
     void queueFour(std::uint8_t* target, std::int32_t x, const __m128i (&n)[4], int active) {
         prepareRow();
         const int k = batch_.count;
-        if (!bands_->windowFour(x, &batch_.word[0][k], WindowBatch::kCapacity)) {
+        if (!windows_->windowFour(x, &batch_.word[0][k], WindowBatch::kCapacity)) {
             // Windows clamped at the border: one target at a time.
             for (int m = 0; m < 4; ++m)
                 if ((active >> m & 1) != 0)
@@ -167,7 +167,7 @@ private:
                   TaggedPixel n3) {
         prepareRow();
         const int k = batch_.count;
-        bands_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
+        windows_->window(x, &batch_.word[0][k], WindowBatch::kCapacity);
         batch_.neighbor[0][k] = n0;
         batch_.neighbor[1][k] = n1;
         batch_.neighbor[2][k] = n2;
@@ -178,7 +178,7 @@ private:
 
     void prepareRow() {
         if (rowReady_) return;
-        bands_->beginRow(y_);
+        windows_->beginRow(y_);
         rowReady_ = true;
     }
 
@@ -190,7 +190,7 @@ private:
     const NeighborSet neighbors_;
     const bool canEstimate_;
     const BatchEstimator estimateBatch_ = batchEstimator();
-    std::optional<WindowBands> bands_;
+    std::optional<PassWindows> windows_;
     WindowBatch batch_{};
     std::uint8_t* target_[WindowBatch::kCapacity];
     std::int32_t y_ = 0;

@@ -28,8 +28,8 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors);
 
 // Visits targets row by row from (startX, startY), every second column, to the
 // exclusive bounds endX and endY. Active targets get their windows from
-// statistics bands built row by row (window_bands.h) in the state's cache
-// storage, the same words as the pyramid's clampedLevelRecord gives. The diagonal pass (axial false) visits every
+// pass_windows.h, kept in the state's cache storage: the same words as the
+// pyramid's clampedLevelRecord gives. The diagonal pass (axial false) visits every
 // second row from a fixed start column; the axial pass visits every row,
 // alternating the start column between c and 3 - c.
 void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,

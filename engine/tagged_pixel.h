@@ -9,8 +9,17 @@ namespace crest {
 // Blue in the low byte, then green, red, and the luma tag.
 using TaggedPixel = std::uint32_t;
 
+// Luma weights over 256, and the same as shares of 1 (exact in binary),
+// for every route that forms a tag or a luma value.
+inline constexpr std::uint32_t kLumaRed = 77;
+inline constexpr std::uint32_t kLumaGreen = 150;
+inline constexpr std::uint32_t kLumaBlue = 29;
+inline constexpr double kLumaRedShare = kLumaRed / 256.0;
+inline constexpr double kLumaGreenShare = kLumaGreen / 256.0;
+inline constexpr double kLumaBlueShare = kLumaBlue / 256.0;
+
 constexpr std::uint32_t lumaOfColour(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
-    return (77 * red + 150 * green + 29 * blue + 128) >> 8;
+    return (kLumaRed * red + kLumaGreen * green + kLumaBlue * blue + 128) >> 8;
 }
 
 // Keeps the colour and replaces the top byte with the colour's rounded luma.

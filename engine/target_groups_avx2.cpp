@@ -1,8 +1,8 @@
 // Eight targets a step with AVX2; this file is compiled with -mavx2. Lane by
-// lane the operations of the four-target versions in flat_targets.h.
+// lane the operations of the four-target versions in four_pixels.h.
 #include <immintrin.h>
 
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 #include "engine/target_groups.h"
 
 namespace crest {
@@ -30,8 +30,8 @@ __m256i tag(__m256i pixel) {
     const __m256i greenOne = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(pixel, 8), _mm256_set1_epi32(0xFF)),
                                              _mm256_set1_epi32(0x10000));
     const __m256i luma =
-        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(blueRed, _mm256_set1_epi32((77 << 16) | 29)),
-                                           _mm256_madd_epi16(greenOne, _mm256_set1_epi32((128 << 16) | 150))),
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(blueRed, _mm256_set1_epi32((kLumaRed << 16) | kLumaBlue)),
+                                           _mm256_madd_epi16(greenOne, _mm256_set1_epi32((128 << 16) | kLumaGreen))),
                           8);
     return _mm256_or_si256(_mm256_and_si256(pixel, _mm256_set1_epi32(0x00FFFFFF)), _mm256_slli_epi32(luma, 24));
 }

@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstddef>
 
-#include "engine/flat_targets.h"
+#include "engine/four_pixels.h"
 #include "engine/tagged_pixel.h"
 
 namespace crest {
@@ -28,20 +28,21 @@ constexpr std::int32_t kWords = MomentRecord::kWords;
 
 // Both passes ask for the axial pass's longer rings, so that a frame grows
 // each storage at most once.
-std::int32_t WindowBands::ringWords(std::int32_t level, std::int32_t innerWidth) {
-    return kAxialRingRows[level] * kWords * (innerWidth / 2 + 2 * kPadding);
+std::int32_t WindowBands::ringWords(std::int32_t level, std::int32_t entryCount) {
+    return kAxialRingRows[level] * kWords * (entryCount + 2 * kPadding);
 }
 
-WindowBands::WindowBands(EnlargerState& state, bool axial)
+WindowBands::WindowBands(const EnlargerState& state, bool axial, std::int32_t firstEntry, std::int32_t entryCount,
+                         std::int32_t* const (&storage)[3], const BandRowKernels& kernels)
     : state_(state),
       axial_(axial),
-      entries_(state.innerWidth / 2),
+      origin_(state.origin + 8 * static_cast<std::ptrdiff_t>(firstEntry)),
+      firstEntry_(firstEntry),
+      entries_(entryCount),
       rowCount_(axial ? state.innerHeight : state.innerHeight / 2),
-      stride_(state.innerWidth / 2 + 2 * kPadding),
-      kernels_(bandRowKernels()) {
-    for (std::int32_t level = 0; level < 3; ++level)
-        ring_[level] = Ring{state.bandStorage(level, ringWords(level, state.innerWidth)),
-                            ringRows(level, axial), -1};
+      stride_(entryCount + 2 * kPadding),
+      kernels_(kernels) {
+    for (std::int32_t level = 0; level < 3; ++level) ring_[level] = Ring{storage[level], ringRows(level, axial), -1};
 }
 
 std::int32_t WindowBands::clampRow(std::int32_t r) const {
@@ -79,19 +80,14 @@ void WindowBands::buildSampleRow(std::int32_t r, std::int32_t* out) const {
     const std::int32_t v = axial_ ? r : 2 * r;
     const std::int32_t u = axial_ ? (r & 1) : 0;
     const std::uint8_t* sample =
-        state_.origin + static_cast<std::ptrdiff_t>(v) * state_.pitch + 4 * static_cast<std::ptrdiff_t>(u);
+        origin_ + static_cast<std::ptrdiff_t>(v) * state_.pitch + 4 * static_cast<std::ptrdiff_t>(u);
     const std::ptrdiff_t train[4] = {state_.trainOffset[0], state_.trainOffset[1], state_.trainOffset[2],
                                      state_.trainOffset[3]};
     const std::ptrdiff_t plane = stride_;
     std::int32_t i = kernels_.sampleRow(sample, train, out, plane, entries_);
     sample += 8 * static_cast<std::ptrdiff_t>(i);
     for (; i < entries_; ++i, sample += 8) {
-        MomentRecord record;
-        fillSampleRecord(record, static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[0]))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[1]))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[2]))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample + train[3]))),
-                         static_cast<std::int32_t>(lumaTag(loadPixel(sample))));
+        const MomentRecord record = sampleRecordAt(sample, train);
         for (int w = 0; w < kWords; ++w) out[w * plane + i] = record.word[w];
     }
 }
@@ -174,7 +170,7 @@ void WindowBands::levelTwoQuarters(std::int32_t i, const std::int32_t* (&quarter
 
 void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
     // Column x is inner column x - 2; entry (u - parity) / 2, clamped.
-    const std::int32_t i = clampEntry((x - 2 - columnParity_) >> 1, entries_);
+    const std::int32_t i = clampEntry(entryOf(x), entries_);
     const std::int32_t* quarter[4];
     levelTwoQuarters(i, quarter);
     for (int w = 0; w < kWords; ++w) {
@@ -186,7 +182,7 @@ void WindowBands::window(std::int32_t x, std::int32_t* words, std::ptrdiff_t str
 bool WindowBands::windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const {
     // Unclamped, the four targets' entries are i .. i + 3: one vector per
     // word and quarter.
-    const std::int32_t i = (x - 2 - columnParity_) >> 1;
+    const std::int32_t i = entryOf(x);
     if (i < 0 || i + 3 >= entries_) return false;
     const std::int32_t* quarter[4];
     levelTwoQuarters(i, quarter);

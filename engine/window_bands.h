@@ -15,9 +15,10 @@
 // row of samples is computed several samples per vector.
 //
 // Each level keeps a small ring of rows, built lazily as the pass's targets
-// move down; rows no active target can reach are never built. The rings live
-// in the storage of the state's three level caches (one level each), which
-// is kept from frame to frame like the caches themselves.
+// move down; rows no active target can reach are never built. Bands may
+// cover a run of entries only (the strips along the left and right border):
+// the clamp then acts at the frame's edges as ever, and entries within five
+// of a strip's inner end are not to be asked for.
 #pragma once
 
 #include <cstddef>
@@ -35,10 +36,12 @@ public:
     // reaches beyond the row is two entries.
     static constexpr std::int32_t kPadding = 2;
 
-    // Sizes the rings for a pass over the state's current frame and
-    // direction tables (the three cache storages grow when they must:
-    // std::bad_alloc on failure). Needs innerWidth and innerHeight >= 2.
-    WindowBands(EnlargerState& state, bool axial);
+    // Rings for a pass over the state's current frame and direction tables,
+    // entries firstEntry .. firstEntry + entryCount - 1 of every lattice row,
+    // in storage[level] (ringWords(level, entryCount) words each). Needs
+    // innerWidth and innerHeight >= 2.
+    WindowBands(const EnlargerState& state, bool axial, std::int32_t firstEntry, std::int32_t entryCount,
+                std::int32_t* const (&storage)[3], const BandRowKernels& kernels);
 
     // Makes the level-2 rows that the targets of destination row y read
     // available; call before the row's first window().
@@ -54,8 +57,9 @@ public:
     // changes the entry; otherwise false, with nothing written.
     bool windowFour(std::int32_t x, std::int32_t* words, std::ptrdiff_t stride) const;
 
-    // Words of storage a level's ring takes for frames of this inner width.
-    static std::int32_t ringWords(std::int32_t level, std::int32_t innerWidth);
+    // Words of storage a level's ring takes for bands of this many entries
+    // (the axial pass's longer rings, so both passes fit in one storage).
+    static std::int32_t ringWords(std::int32_t level, std::int32_t entryCount);
 
 private:
     struct Ring {
@@ -75,12 +79,16 @@ private:
     void sumShiftedRows(std::int32_t* out, const std::int32_t* a, const std::int32_t* b, const std::int32_t* c,
                         const std::int32_t* d) const;
 
-    EnlargerState& state_;
+    std::int32_t entryOf(std::int32_t x) const { return ((x - 2 - columnParity_) >> 1) - firstEntry_; }
+
+    const EnlargerState& state_;
     const bool axial_;
-    std::int32_t entries_;     // entries per lattice row: innerWidth / 2
+    const std::uint8_t* origin_;  // the pixel of entry 0 of row 0 (diagonal) or of the even rows (axial)
+    std::int32_t firstEntry_;  // of the lattice rows
+    std::int32_t entries_;     // entries per band row
     std::int32_t rowCount_;    // lattice rows: innerHeight / 2 (diagonal) or innerHeight (axial)
     std::int32_t stride_;      // entries per plane, padding included
-    BandRowKernels kernels_;   // for the instruction set chosen when the pass began
+    BandRowKernels kernels_;
     Ring ring_[3];
     // The current target row's three level-2 rows (the middle one only in
     // the axial pass), and the parity that maps its columns to entries.

@@ -10,6 +10,7 @@
 
 #include "engine/edge_estimate.h"
 #include "tests/support/picture_generator.h"
+#include "tests/support/instruction_sets.h"
 
 namespace crest {
 namespace {
@@ -119,42 +120,40 @@ TEST(SolveEquivalence, MatchesThePlainSolve) {
 // the one-window solve and estimate, with batches of every fill. Neighbours
 // of random colours (some all dark or all bright) drive the channels past
 // both clamps.
-TEST(SolveEquivalence, BatchesGiveTheSameBitsOnEveryInstructionSet) {
-    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
-    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
-        if (set > processor) continue;
-        ASSERT_EQ(limitSolveInstructions(set), set);
-        pictures::Random random(99);
-        for (int trial = 0; trial < 40000; trial += WindowBatch::kCapacity) {
-            WindowBatch batch{};
-            batch.count = 1 + trial / WindowBatch::kCapacity % WindowBatch::kCapacity;
-            MomentRecord windows[WindowBatch::kCapacity];
-            for (int k = 0; k < batch.count; ++k) {
-                windows[k] = testWindow(random, trial + k);
-                for (int w = 0; w < MomentRecord::kWords; ++w) batch.word[w][k] = windows[k].word[w];
-                for (auto& neighbor : batch.neighbor) {
-                    const auto colour = static_cast<std::uint32_t>(random.next());
-                    neighbor[k] = k % 3 == 0 ? colour | 0xF0F0F0F0u : k % 3 == 1 ? colour : colour & 0x0F0F0F0Fu;
-                }
-            }
-            float weights[4][WindowBatch::kCapacity];
-            batchSolver()(batch, weights);
-            TaggedPixel pixels[WindowBatch::kCapacity];
-            batchEstimator()(batch, pixels);
-            for (int k = 0; k < batch.count; ++k) {
-                float one[4];
-                solveEdgeWeights(windows[k], one);
-                for (int j = 0; j < 4; ++j)
-                    ASSERT_EQ(std::memcmp(&weights[j][k], &one[j], sizeof(float)), 0)
-                        << "set " << static_cast<int>(set) << " trial " << trial + k << " weight " << j;
-                ASSERT_EQ(pixels[k], estimateEdgePixel(windows[k], batch.neighbor[0][k], batch.neighbor[1][k],
-                                                       batch.neighbor[2][k], batch.neighbor[3][k]))
-                    << "set " << static_cast<int>(set) << " trial " << trial + k;
+class BatchSolveOnEverySet : public testing::EveryInstructionSet {};
+
+TEST_P(BatchSolveOnEverySet, BatchesGiveTheSameBitsOnEveryInstructionSet) {
+    const SolveInstructions set = this->set();
+    pictures::Random random(99);
+    for (int trial = 0; trial < 40000; trial += WindowBatch::kCapacity) {
+        WindowBatch batch{};
+        batch.count = 1 + trial / WindowBatch::kCapacity % WindowBatch::kCapacity;
+        MomentRecord windows[WindowBatch::kCapacity];
+        for (int k = 0; k < batch.count; ++k) {
+            windows[k] = testWindow(random, trial + k);
+            for (int w = 0; w < MomentRecord::kWords; ++w) batch.word[w][k] = windows[k].word[w];
+            for (auto& neighbor : batch.neighbor) {
+                const auto colour = static_cast<std::uint32_t>(random.next());
+                neighbor[k] = k % 3 == 0 ? colour | 0xF0F0F0F0u : k % 3 == 1 ? colour : colour & 0x0F0F0F0Fu;
             }
         }
+        float weights[4][WindowBatch::kCapacity];
+        batchSolver()(batch, weights);
+        TaggedPixel pixels[WindowBatch::kCapacity];
+        batchEstimator()(batch, pixels);
+        for (int k = 0; k < batch.count; ++k) {
+            float one[4];
+            solveEdgeWeights(windows[k], one);
+            for (int j = 0; j < 4; ++j)
+                ASSERT_EQ(std::memcmp(&weights[j][k], &one[j], sizeof(float)), 0)
+                    << "set " << static_cast<int>(set) << " trial " << trial + k << " weight " << j;
+            ASSERT_EQ(pixels[k], estimateEdgePixel(windows[k], batch.neighbor[0][k], batch.neighbor[1][k],
+                                                   batch.neighbor[2][k], batch.neighbor[3][k]))
+                << "set " << static_cast<int>(set) << " trial " << trial + k;
+        }
     }
-    limitSolveInstructions(SolveInstructions::avx512);
 }
+CREST_FOR_EVERY_INSTRUCTION_SET(BatchSolveOnEverySet);
 
 }  // namespace
 }  // namespace crest

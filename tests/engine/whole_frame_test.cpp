@@ -7,6 +7,7 @@
 #include "engine/enlarger.h"
 #include "tests/support/frame_helpers.h"
 #include "tests/support/reference_enlarger.h"
+#include "tests/support/instruction_sets.h"
 
 namespace crest {
 namespace {
@@ -45,24 +46,22 @@ TEST(WholeFrame, MatchesTheReferenceOnLargerFrames) {
 
 // Wide rows (every length modulo the groups of four and the batches) and
 // tall narrow frames, with every instruction set of the batch routes.
-TEST(WholeFrame, MatchesTheReferenceOnWideAndTallFrames) {
-    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
+class WholeFrameOnEverySet : public testing::EveryInstructionSet {};
+
+TEST_P(WholeFrameOnEverySet, MatchesTheReferenceOnWideAndTallFrames) {
     const struct {
         Content content;
         int width, height;
     } frames[] = {{Content::noise, 129, 9},    {Content::natural, 257, 7}, {Content::noise, 513, 5},
                   {Content::texture, 1031, 6}, {Content::noise, 1919, 4},  {Content::natural, 2050, 5},
                   {Content::noise, 5, 300},    {Content::strokes, 3, 700}, {Content::noise, 12, 257}};
-    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
-        if (set > processor) continue;
-        limitSolveInstructions(set);
-        for (const auto& f : frames)
-            expectMatchesReference(makePicture(f.content, f.width, f.height, 7),
-                                   std::to_string(f.width) + "x" + std::to_string(f.height) + " set " +
-                                       std::to_string(static_cast<int>(set)));
-    }
-    limitSolveInstructions(SolveInstructions::avx512);
+    const SolveInstructions set = this->set();
+    for (const auto& f : frames)
+        expectMatchesReference(makePicture(f.content, f.width, f.height, 7),
+                               std::to_string(f.width) + "x" + std::to_string(f.height) + " set " +
+                                   std::to_string(static_cast<int>(set)));
 }
+CREST_FOR_EVERY_INSTRUCTION_SET(WholeFrameOnEverySet);
 
 TEST(WholeFrame, LeavesNoMarkerAtAnySize) {
     EnlargerState state;
@@ -128,26 +127,24 @@ TEST(WholeFrame, NeverReadsBandStorageLeftFromBefore) {
 // Windows builds must all produce this same value, with every instruction
 // set the batch solve can use: a change means the output is no longer the
 // same on every build and path, or no longer the same as before.
-TEST(WholeFrame, OutputIsPinnedAcrossBuilds) {
-    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
-    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
-        if (set > processor) continue;
-        limitSolveInstructions(set);
-        std::uint64_t hash = 1469598103934665603ull;
-        const struct {
-            Content content;
-            int width, height;
-        } frames[] = {{Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
-        for (const auto& f : frames)
-            for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026)).pixels)
-                for (int shift = 0; shift < 32; shift += 8) {
-                    hash ^= (word >> shift) & 0xFF;
-                    hash *= 1099511628211ull;
-                }
-        EXPECT_EQ(hash, 6093723397661461192ull) << "instruction set " << static_cast<int>(set);
-    }
-    limitSolveInstructions(SolveInstructions::avx512);
+class PinnedOutputOnEverySet : public testing::EveryInstructionSet {};
+
+TEST_P(PinnedOutputOnEverySet, OutputIsPinnedAcrossBuilds) {
+    const SolveInstructions set = this->set();
+    std::uint64_t hash = 1469598103934665603ull;
+    const struct {
+        Content content;
+        int width, height;
+    } frames[] = {{Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
+    for (const auto& f : frames)
+        for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026)).pixels)
+            for (int shift = 0; shift < 32; shift += 8) {
+                hash ^= (word >> shift) & 0xFF;
+                hash *= 1099511628211ull;
+            }
+    EXPECT_EQ(hash, 6093723397661461192ull) << "instruction set " << static_cast<int>(set);
 }
+CREST_FOR_EVERY_INSTRUCTION_SET(PinnedOutputOnEverySet);
 
 }  // namespace
 }  // namespace crest

@@ -7,10 +7,11 @@
 #include "engine/band_rows.h"
 #include "engine/edge_estimate.h"
 #include "engine/enlarger.h"
-#include "engine/window_bands.h"
+#include "engine/pass_windows.h"
 #include "tests/support/picture_generator.h"
 #include "tests/support/plain_frame.h"
 #include "tests/support/reference_enlarger.h"
+#include "tests/support/instruction_sets.h"
 
 namespace crest {
 namespace {
@@ -116,92 +117,169 @@ TEST(WindowPyramid, InteriorPathMatchesGeneralPathWhereverBothServe) {
         }
 }
 
-// The bands a pass builds row by row give every target of the pass, border
-// and interior, the words of the pyramid's general path.
-// With every instruction set of the band kernels; where windowFour serves
-// a group of four, its lanes are the four targets' windows.
-TEST(WindowBands, GiveEveryTargetTheGeneralPathsWords) {
+// The windows a pass hands out, from every route (box planes, whole band
+// rows, border strips), give every target the words of the pyramid's general
+// path; where windowFour serves a group of four, its lanes are the four
+// targets' windows. With every instruction set of the kernels, visiting every
+// target, and a sparse few, so that chunks of the planes are moved down by
+// several rows at once or summed afresh.
+class PassWindowsOnEverySet : public testing::EveryInstructionSet {};
+
+TEST_P(PassWindowsOnEverySet, GiveEveryTargetTheGeneralPathsWords) {
     std::vector<FrameSize> sizes(std::begin(kSizes), std::end(kSizes));
-    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}, {262, 12}});
-    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
-    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
-        if (set > processor) continue;
-        limitSolveInstructions(set);
-        int groups = 0;
-        for (bool axial : {false, true})
-            for (const FrameSize& size : sizes) {
+    // Tiny, tall and narrow, and sources 129, 257, 513, 1031, 1919 and 2050
+    // wide, straddling the planes' chunks.
+    sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}, {262, 12}, {34, 260},
+                               {40, 300}, {52, 140}, {258, 44}, {514, 40}, {1026, 38}, {2062, 42}, {3838, 40},
+                               {4100, 46}});
+    const SolveInstructions set = this->set();
+    int groups = 0;
+    for (bool axial : {false, true})
+        for (const FrameSize& size : sizes)
+            for (bool sparse : {false, true}) {
                 PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
-                EnlargerState banded(setup.state());
-                WindowBands bands(banded, axial);
+                EnlargerState windowed(setup.state());
+                PassWindows windows(windowed, axial);
+                pictures::Random pick(static_cast<std::uint64_t>(size.width * 5 + size.height));
                 const std::string frame = (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
-                                          std::to_string(size.height) + " set " + std::to_string(static_cast<int>(set));
+                                          std::to_string(size.height) + (sparse ? " sparse" : "") + " set " +
+                                          std::to_string(static_cast<int>(set));
                 int row = -1;
+                bool rowTaken = true;
                 for (const auto& [x, y] : setup.targets()) {
-                    if (y != row) bands.beginRow(row = y);
+                    if (y != row) {
+                        row = y;
+                        rowTaken = !sparse || pick.below(5) < 2;
+                        if (rowTaken) windows.beginRow(y);
+                    }
+                    if (!rowTaken || (sparse && pick.below(12) != 0)) continue;
                     const std::string where = frame + " at " + std::to_string(x) + "," + std::to_string(y);
                     MomentRecord window;
-                    bands.window(x, window.word, 1);
-                    const MomentRecord* general = clampedLevelRecord(setup.state(), cellIndexOf(x, y, size.width / 2),
-                                                                     packedCoordOf(x, y), kWindowLevel);
+                    windows.window(x, window.word, 1);
+                    const MomentRecord* general = clampedLevelRecord(
+                        setup.state(), cellIndexOf(x, y, size.width / 2), packedCoordOf(x, y), kWindowLevel);
                     expectSameWords(window, *general, where);
                     std::int32_t four[MomentRecord::kWords][4];
-                    if (!bands.windowFour(x, &four[0][0], 4)) continue;
+                    if (!windows.windowFour(x, &four[0][0], 4)) continue;
                     ++groups;
                     for (int k = 0; k < 4; ++k) {
-                        bands.window(x + 2 * k, window.word, 1);
+                        windows.window(x + 2 * k, window.word, 1);
                         for (int w = 0; w < MomentRecord::kWords; ++w)
                             ASSERT_EQ(four[w][k], window.word[w]) << where << " lane " << k << " word " << w;
                     }
                 }
             }
-        EXPECT_GT(groups, 1000);
-    }
-    limitSolveInstructions(SolveInstructions::avx512);
+    EXPECT_GT(groups, 1000);
 }
+CREST_FOR_EVERY_INSTRUCTION_SET(PassWindowsOnEverySet);
 
 // The band row kernels of every set against the plain definitions, over
 // lengths that leave every possible tail.
-TEST(BandRowKernels, MatchThePlainSumsAndSampleRecords) {
-    const SolveInstructions processor = limitSolveInstructions(SolveInstructions::avx512);
-    for (auto set : {SolveInstructions::sse2, SolveInstructions::avx2, SolveInstructions::avx512}) {
-        if (set > processor) continue;
-        limitSolveInstructions(set);
-        const BandRowKernels kernels = bandRowKernels();
-        pictures::Random random(static_cast<std::uint64_t>(set));
-        for (std::int32_t count = 1; count <= 70; ++count) {
-            std::vector<std::int32_t> in(4 * static_cast<std::size_t>(count)), out(static_cast<std::size_t>(count));
-            for (std::int32_t& word : in) word = static_cast<std::int32_t>(random.below(1 << 24));
-            const std::int32_t* run = in.data();
-            kernels.sumFourRuns(out.data(), run, run + count, run + 2 * count, run + 3 * count, count);
-            for (std::int32_t w = 0; w < count; ++w)
-                ASSERT_EQ(out[static_cast<std::size_t>(w)], run[w] + run[count + w] + run[2 * count + w] + run[3 * count + w])
-                    << "set " << static_cast<int>(set) << " count " << count << " word " << w;
+class RowKernelsOnEverySet : public testing::EveryInstructionSet {};
 
-            // Samples every second pixel of row 2, neighbours two pixels away
-            // (the diagonal pass's directions), tags of any level.
-            testing::PlainFrame frame(2 * count + 4, 5);
-            for (std::int32_t y = 0; y < 5; ++y)
-                for (std::int32_t x = 0; x < frame.width; ++x) frame.set(x, y, static_cast<std::uint32_t>(random.next()));
-            const std::ptrdiff_t train[4] = {-2 * frame.pitch - 8, 2 * frame.pitch - 8, 2 * frame.pitch + 8, 8 - 2 * frame.pitch};
-            const std::uint8_t* first = frame.pixels + 2 * frame.pitch + 8;
-            std::vector<std::int32_t> planes(MomentRecord::kWords * static_cast<std::size_t>(count), -1);
-            const std::int32_t done = kernels.sampleRow(first, train, planes.data(), count, count);
-            ASSERT_LE(done, count);
-            ASSERT_GT(done + 16, count) << "whole vectors left undone";
-            for (std::int32_t i = 0; i < done; ++i) {
-                const auto tag = [&](std::ptrdiff_t offset) {
-                    return static_cast<std::int32_t>(lumaTag(loadPixel(first + 8 * i + offset)));
-                };
-                MomentRecord expected;
-                fillSampleRecord(expected, tag(train[0]), tag(train[1]), tag(train[2]), tag(train[3]), tag(0));
-                for (int w = 0; w < MomentRecord::kWords; ++w)
-                    ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], expected.word[w])
-                        << "set " << static_cast<int>(set) << " count " << count << " sample " << i << " word " << w;
+TEST_P(RowKernelsOnEverySet, MatchThePlainSumsAndSampleRecords) {
+    const SolveInstructions set = this->set();
+    const BandRowKernels kernels = bandRowKernels();
+    pictures::Random random(static_cast<std::uint64_t>(set));
+    for (std::int32_t count = 1; count <= 70; ++count) {
+        std::vector<std::int32_t> in(4 * static_cast<std::size_t>(count)), out(static_cast<std::size_t>(count));
+        for (std::int32_t& word : in) word = static_cast<std::int32_t>(random.below(1 << 24));
+        const std::int32_t* run = in.data();
+        kernels.sumFourRuns(out.data(), run, run + count, run + 2 * count, run + 3 * count, count);
+        for (std::int32_t w = 0; w < count; ++w)
+            ASSERT_EQ(out[static_cast<std::size_t>(w)], run[w] + run[count + w] + run[2 * count + w] + run[3 * count + w])
+                << "set " << static_cast<int>(set) << " count " << count << " word " << w;
+
+        // Samples every second pixel of row 2, neighbours two pixels away
+        // (the diagonal pass's directions), tags of any level.
+        testing::PlainFrame frame(2 * count + 4, 7);
+        for (std::int32_t y = 0; y < 7; ++y)
+            for (std::int32_t x = 0; x < frame.width; ++x) frame.set(x, y, static_cast<std::uint32_t>(random.next()));
+        const std::ptrdiff_t train[4] = {-2 * frame.pitch - 8, 2 * frame.pitch - 8, 2 * frame.pitch + 8, 8 - 2 * frame.pitch};
+        const std::uint8_t* first = frame.pixels + 2 * frame.pitch + 8;
+        std::vector<std::int32_t> planes(MomentRecord::kWords * static_cast<std::size_t>(count), -1);
+        const std::int32_t done = kernels.sampleRow(first, train, planes.data(), count, count);
+        ASSERT_LE(done, count);
+        ASSERT_GT(done + 16, count) << "whole vectors left undone";
+        for (std::int32_t i = 0; i < done; ++i) {
+            const auto tag = [&](std::ptrdiff_t offset) {
+                return static_cast<std::int32_t>(lumaTag(loadPixel(first + 8 * i + offset)));
+            };
+            MomentRecord expected;
+            fillSampleRecord(expected, tag(train[0]), tag(train[1]), tag(train[2]), tag(train[3]), tag(0));
+            for (int w = 0; w < MomentRecord::kWords; ++w)
+                ASSERT_EQ(planes[static_cast<std::size_t>(w * count + i)], expected.word[w])
+                    << "set " << static_cast<int>(set) << " count " << count << " sample " << i << " word " << w;
+        }
+        // The tag rows of rows 0 to 6 (every second pixel) against the
+        // pixels, then the products from them: the neighbour rows and
+        // entries the diagonal pass reads, so the same words as above.
+        std::vector<std::vector<std::int32_t>> tagRows(7, std::vector<std::int32_t>(count + 2));
+        for (std::int32_t y = 0; y < 7; ++y) {
+            kernels.tagRow(frame.pixels + y * frame.pitch, tagRows[y].data(), count + 2);
+            for (std::int32_t i = 0; i < count + 2; ++i)
+                ASSERT_EQ(tagRows[y][i], static_cast<std::int32_t>(lumaTag(frame.get(2 * i, y))))
+                    << "tag row, set " << static_cast<int>(set) << " count " << count;
+        }
+        const auto tagsOfRow = [&](int y, const std::int32_t* (&tags)[5]) {
+            tags[0] = tagRows[y - 2].data();
+            tags[1] = tagRows[y + 2].data();
+            tags[2] = tagRows[y + 2].data() + 2;
+            tags[3] = tagRows[y - 2].data() + 2;
+            tags[4] = tagRows[y].data() + 1;
+        };
+        const std::int32_t* row2[5];
+        const std::int32_t* row4[5];
+        tagsOfRow(2, row2);
+        tagsOfRow(4, row4);
+        const std::string kernel = "tag products, set " + std::to_string(static_cast<int>(set)) + " count " +
+                                   std::to_string(count);
+        std::vector<std::int32_t> products(planes.size(), -1);
+        kernels.storeTagProducts(row2, row4, products.data(), count, count);
+        for (std::int32_t i = 0; i < done; ++i)
+            for (int w = 0; w < MomentRecord::kWords; ++w) {
+                const std::size_t at = static_cast<std::size_t>(w * count + i);
+                ASSERT_EQ(products[at], planes[at]) << kernel << " stored";
+            }
+        // Added, twice the products; the difference from row 4's stored
+        // and row 2's added over it: row 2's products less row 4's, twice.
+        kernels.addTagProducts(row2, row4, products.data(), count, count);
+        std::vector<std::int32_t> difference(planes.size(), -1);
+        kernels.differenceTagProducts(row2, row4, difference.data(), count, count);
+        kernels.addDifferenceTagProducts(row2, row4, difference.data(), count, count);
+        for (std::int32_t i = 0; i < count; ++i) {
+            MomentRecord two, four;
+            fillSampleRecord(two, row2[0][i], row2[1][i], row2[2][i], row2[3][i], row2[4][i]);
+            fillSampleRecord(four, row4[0][i], row4[1][i], row4[2][i], row4[3][i], row4[4][i]);
+            for (int w = 0; w < MomentRecord::kWords; ++w) {
+                const std::size_t at = static_cast<std::size_t>(w * count + i);
+                ASSERT_EQ(products[at], 2 * two.word[w]) << kernel << " added, sample " << i;
+                ASSERT_EQ(difference[at], 2 * (two.word[w] - four.word[w])) << kernel << " differences";
             }
         }
+
+        // Eight-entry sums of every plane, stored and accumulated, over
+        // signed inputs (the planes sum differences of rows).
+        const std::ptrdiff_t inPlane = count + 7 + BandRowKernels::kMaxLanes, outPlane = count + 3;
+        std::vector<std::int32_t> sums(MomentRecord::kWords * static_cast<std::size_t>(outPlane));
+        for (bool accumulate : {false, true}) {
+            std::vector<std::int32_t> rows(MomentRecord::kWords * static_cast<std::size_t>(inPlane));
+            for (std::int32_t& word : rows) word = static_cast<std::int32_t>(random.below(1 << 22)) - (1 << 21);
+            std::vector<std::int32_t> expected = sums;
+            for (int w = 0; w < MomentRecord::kWords; ++w)
+                for (std::int32_t m = 0; m < count; ++m) {
+                    std::int32_t sum = 0;
+                    for (int k = 0; k < 8; ++k) sum += rows[static_cast<std::size_t>(w * inPlane + m + k)];
+                    std::int32_t& to = expected[static_cast<std::size_t>(w * outPlane + m)];
+                    to = accumulate ? to + sum : sum;
+                }
+            kernels.eightSums(rows.data(), inPlane, sums.data(), outPlane, count, accumulate);
+            ASSERT_EQ(sums, expected) << "eight-entry sums, set " << static_cast<int>(set) << " count " << count
+                                      << (accumulate ? " accumulated" : "");
+        }
     }
-    limitSolveInstructions(SolveInstructions::avx512);
 }
+CREST_FOR_EVERY_INSTRUCTION_SET(RowKernelsOnEverySet);
 
 TEST(WindowPyramid, SumsDoNotDependOnTheOrderOfRequests) {
     for (bool axial : {false, true}) {

@@ -1,11 +1,15 @@
-// Four targets of a pass row at once: neighbour gathering, the activity test
-// and the smooth fill, with SSE2. The targets of a row are every second
-// pixel, so four of them span seven pixels.
+// Four pixels at once with SSE2, every second pixel of a row (so four span
+// seven pixels): gathering and storing them, the activity test, the smooth
+// fill, tagging, and packing channel bytes into tagged pixels. The pass's
+// target groups, the band rows, the seeding and the batch estimate share
+// them.
 #pragma once
 
 #include <emmintrin.h>
 
 #include <cstdint>
+
+#include "engine/tagged_pixel.h"
 
 // activeLanesOf's operations for a vector type whose intrinsics begin with
 // `prefix` (_mm_, _mm256_) and whose integer kind is `bits` (si128, si256).
@@ -90,8 +94,8 @@ inline __m128i tagFour(__m128i pixel) {
     const __m128i blueRed = _mm_and_si128(pixel, _mm_set1_epi32(0x00FF00FF));
     const __m128i greenOne = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(pixel, 8), _mm_set1_epi32(0xFF)),
                                           _mm_set1_epi32(0x10000));
-    const __m128i luma = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((77 << 16) | 29)),
-                                                      _mm_madd_epi16(greenOne, _mm_set1_epi32((128 << 16) | 150))),
+    const __m128i luma = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((kLumaRed << 16) | kLumaBlue)),
+                                                      _mm_madd_epi16(greenOne, _mm_set1_epi32((128 << 16) | kLumaGreen))),
                                         8);
     return _mm_or_si128(_mm_and_si128(pixel, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(luma, 24));
 }
@@ -99,9 +103,9 @@ inline __m128i tagFour(__m128i pixel) {
 // The estimate's output pixels from channel bytes lane by lane: the tag
 // (77 R + 150 G + 29 B) >> 8 has no rounding term, unlike tagFour.
 inline __m128i pixelsFromChannels(__m128i red, __m128i green, __m128i blue) {
-    const __m128i weighted = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(red, _mm_set1_epi32(77)),
-                                                         _mm_madd_epi16(green, _mm_set1_epi32(150))),
-                                           _mm_madd_epi16(blue, _mm_set1_epi32(29)));
+    const __m128i weighted = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(red, _mm_set1_epi32(kLumaRed)),
+                                                         _mm_madd_epi16(green, _mm_set1_epi32(kLumaGreen))),
+                                           _mm_madd_epi16(blue, _mm_set1_epi32(kLumaBlue)));
     return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(weighted, 8), 24), _mm_slli_epi32(red, 16)),
                         _mm_or_si128(_mm_slli_epi32(green, 8), blue));
 }
