@@ -44,3 +44,8 @@ endfunction()
 
 crest_command_documentation(crestdoubler ${PROJECT_SOURCE_DIR}/cli/options.txt
   ${PROJECT_SOURCE_DIR}/docs/man/crestdoubler.1.scd.in ${PROJECT_SOURCE_DIR}/cli/completion/crestdoubler.bash.in command)
+if(TARGET crestdoubler-web)
+  crest_command_documentation(crestdoubler-web ${PROJECT_SOURCE_DIR}/cli/web/options.txt
+    ${PROJECT_SOURCE_DIR}/docs/man/crestdoubler-web.1.scd.in
+    ${PROJECT_SOURCE_DIR}/cli/web/completion/crestdoubler-web.bash.in command)
+endif()
