@@ -24,7 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 FrameSize runPicture(const Job& job, SharedPool& pool, int instances, Progress& progress) {
-    return enlargePictureFile(job.input, job.output, job.settings.picture, job.settings.scale, pool, instances,
+    const PictureOutput kind = job.kind == JobKind::pictureToRaw ? PictureOutput::raw : PictureOutput::picture;
+    return enlargePictureFile(job.input, job.output, kind, job.settings.picture, job.settings.scale, pool, instances,
                               progress);
 }
 

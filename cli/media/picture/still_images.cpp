@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "cli/base/command_error.h"
-#include "cli/jobs/path_kind.h"
 #include "cli/media/picture/image_io.h"
 #include "cli/media/raw/raw_stream.h"
 #include "cli/pipeline/picture_bands.h"
@@ -13,9 +12,10 @@
 
 namespace crest::cli {
 
-FrameSize enlargePictureFile(const std::string& input, const std::string& output, const PictureSettings& settings,
-                             const ScaleRequest& scale, SharedPool& pool, int instances, Progress& progress) {
-    const bool rawOutput = kindOfPath(output) == PathKind::raw;
+FrameSize enlargePictureFile(const std::string& input, const std::string& output, PictureOutput kind,
+                             const PictureSettings& settings, const ScaleRequest& scale, SharedPool& pool,
+                             int instances, Progress& progress) {
+    const bool rawOutput = kind == PictureOutput::raw;
     if (!rawOutput) checkPictureOutput(output);
     // Opening first rejects a bad input before the module is touched.
     std::unique_ptr<PictureReader> reader = PictureReader::open(input);
