@@ -114,6 +114,9 @@ public:
         int status = avformat_alloc_output_context2(&context, container, nullptr, output_.path().c_str());
         if (status < 0) fail("cannot set up the container", status);
         muxer_.reset(context);
+        // The same film gives the same bytes: no random segment identifier,
+        // no library version in the header.
+        muxer_->flags |= AVFMT_FLAG_BITEXACT;
         addStreams(video);
         if (!selection.videoOnly) {
             copyChapters();
