@@ -15,6 +15,7 @@
 
 #include "cli/base/frame_size.h"
 #include "cli/hosting/frame_bitmap.h"
+#include "cli/media/picture/decode_limits.h"
 #include "cli/pipeline/instance_pool.h"
 #include "cli/pipeline/picture_bands.h"
 
@@ -23,22 +24,6 @@ namespace crest::cli {
 // What a file carries besides its pixels: colour profile, EXIF, XMP, PNG
 // colour chunks, resolution. Kept as the library holds it.
 class ImageMetadata;
-
-// Most pixels a side of a picture may have; its enlargement's rows stay
-// within a 32-bit pitch.
-inline constexpr std::int32_t kMaxPictureSide = 1 << 20;
-// Deflate's densest packing, and a little above what the other codecs reach on
-// pictures that are not flat.
-inline constexpr std::int64_t kDenseFileRatio = 1032;
-
-// Bounds against decompression bombs, checked before any pixel storage is made.
-struct DecodeLimits {
-    std::int32_t maxWidth = kMaxPictureSide;
-    std::int32_t maxHeight = kMaxPictureSide;
-    // Beyond this many pixels, a file of a format without a bound of its own
-    // must hold a byte per kDenseFileRatio bytes of pixels.
-    std::int64_t uncheckedPixels = std::int64_t{kMaxSourceWidth} * kMaxSourceHeight;
-};
 
 // A picture file decoded row by row as the enlargement asks for the rows:
 // only the file's bytes and the decoder's own buffers are held. Sizes beyond
