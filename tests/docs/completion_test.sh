@@ -10,21 +10,9 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/completion-test.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK" && mkdir out && touch photo.png scan.TIFF clip.mkv notes.txt -- -odd.jpg 'two words.png'
 
-failed=0
-# expect "WORDS" "EXPECTED": the command line up to the cursor, as readline
-# splits it (at spaces and at '='), and the sorted replies, comma-separated.
-expect() {
-    read -r -a COMP_WORDS <<<"$1"
-    [[ $1 == *" " ]] && COMP_WORDS+=("")
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    _crestdoubler
-    local got
-    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd, | sed 's/,/, /g')
-    if [ "$got" != "$2" ]; then
-        echo "FAILED: '$1': expected '$2', got '$got'"
-        failed=1
-    fi
-}
+COMPLETE=_crestdoubler
+# shellcheck source=completion_expect.sh
+. "$(dirname "${BASH_SOURCE[0]}")/completion_expect.sh"
 expect "crestdoubler --co" "--codec"
 expect "crestdoubler --th" "--threads"
 expect "crestdoubler --codec libx26" "libx264, libx265"

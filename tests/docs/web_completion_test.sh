@@ -6,19 +6,9 @@ script=$1
 bash -n "$script" || { echo "FAILED: $script does not parse"; exit 1; }
 # shellcheck source=/dev/null
 . "$script"
-failed=0
-expect() {
-    read -r -a COMP_WORDS <<<"$1"
-    [[ $1 == *" " ]] && COMP_WORDS+=("")
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    _crestdoubler_web
-    local got
-    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd, | sed 's/,/, /g')
-    if [ "$got" != "$2" ]; then
-        echo "FAILED: '$1': expected '$2', got '$got'"
-        failed=1
-    fi
-}
+COMPLETE=_crestdoubler_web
+# shellcheck source=completion_expect.sh
+. "$(dirname "${BASH_SOURCE[0]}")/completion_expect.sh"
 expect "crestdoubler-web --p" "--port"
 expect "crestdoubler-web --new" "--new-token"
 expect "crestdoubler-web --bind " "0.0.0.0, 127.0.0.1, ::1"
