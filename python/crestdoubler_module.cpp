@@ -15,7 +15,8 @@ namespace py = pybind11;
 namespace {
 
 crestdoubler_format formatOf(py::ssize_t channels, const std::string& order) {
-    if (order != "RGB" && order != "BGR") throw py::value_error("order must be \"RGB\" or \"BGR\", not \"" + order + "\"");
+    if (order != "RGB" && order != "BGR")
+        throw py::value_error("order must be \"RGB\" or \"BGR\", not \"" + order + "\"");
     const bool rgb = order == "RGB";
     switch (channels) {
         case 1: return CRESTDOUBLER_GRAY;
@@ -39,7 +40,8 @@ py::array enlarge(const py::array& image, const std::string& order, int threads,
     if (image.dtype().kind() != 'u' || image.itemsize() != 1)
         throw py::type_error("image must be a numpy array of dtype uint8, not " + std::string(py::str(image.dtype())));
     const py::ssize_t dims = image.ndim();
-    if (dims != 2 && dims != 3) throw py::value_error("image must be H x W or H x W x C, not " + std::to_string(dims) + "-dimensional");
+    if (dims != 2 && dims != 3)
+        throw py::value_error("image must be H x W or H x W x C, not " + std::to_string(dims) + "-dimensional");
     const py::ssize_t channels = dims == 2 ? 1 : image.shape(2);
     const crestdoubler_format format = formatOf(channels, order);
     if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more");

@@ -30,9 +30,11 @@ Enlargement planEnlargement(const ScaleRequest& request, FrameSize source, const
         return plan;
     }
     const std::int64_t width =
-        request.width ? *request.width : std::max<std::int64_t>(1, proportional(*request.height, source.height, source.width));
+        request.width ? *request.width
+                      : std::max<std::int64_t>(1, proportional(*request.height, source.height, source.width));
     const std::int64_t height =
-        request.height ? *request.height : std::max<std::int64_t>(1, proportional(*request.width, source.width, source.height));
+        request.height ? *request.height
+                       : std::max<std::int64_t>(1, proportional(*request.width, source.width, source.height));
     if (width < source.width || height < source.height)
         throw CommandError("the target " + sizeText(width, height) + " is smaller than " + name + ", " +
                                sizeText(source.width, source.height) + "; crestdoubler only enlarges",

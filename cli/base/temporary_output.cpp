@@ -132,7 +132,8 @@ TemporaryOutput::TemporaryOutput(std::string destination, const std::string& fol
     const bool hasExtension = dot != std::string::npos && dot != 0;
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : "";
-    const std::string start = (folder.empty() ? folderOf(destination_) : folder) + "/." + stem + ".part-" + std::to_string(processId()) + "-";
+    const std::string start =
+        (folder.empty() ? folderOf(destination_) : folder) + "/." + stem + ".part-" + std::to_string(processId()) + "-";
     int error = 0;
     for (int attempt = 0; attempt < 1000 && !open_; ++attempt) {
         path_ = start + std::to_string(attempt) + extension;

@@ -73,7 +73,8 @@ ExitStatus runSingle(const Options& options, SharedPool& pool) {
     }
     line.finish(true);
     // Scripts hear nothing on success; a person at a terminal is told what came of it.
-    const bool named = job.kind == JobKind::picture || job.kind == JobKind::rawFrameToPicture || job.kind == JobKind::film;
+    const bool named =
+        job.kind == JobKind::picture || job.kind == JobKind::rawFrameToPicture || job.kind == JobKind::film;
     if (named && stderrIsTerminal())
         std::fprintf(stderr, "crestdoubler: wrote %s, %d\xc3\x97%d, in %.2f s\n", job.output.c_str(), size.width,
                      size.height, progress.reading().seconds);

@@ -169,7 +169,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.settings.picture.quality = parseBoundedInteger(name, value(), 1, 100);
         } else if (name == "--codec") {
             options.settings.film.encoding.codec = value();
-            if (options.settings.film.encoding.codec->empty()) usageError("--codec needs an encoder name, e.g. libx264");
+            if (options.settings.film.encoding.codec->empty())
+                usageError("--codec needs an encoder name, e.g. libx264");
         } else if (name == "--crf") {
             options.settings.film.encoding.crf = parseBoundedInteger(name, value(), 0, 63);
         } else if (name == "--preset") {
@@ -180,7 +181,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             const auto separator = setting.find('=');
             if (separator == std::string::npos || separator == 0)
                 usageError("--encoder-option '" + setting + "' is not KEY=VALUE");
-            options.settings.film.encoding.encoderOptions.push_back({setting.substr(0, separator), setting.substr(separator + 1)});
+            options.settings.film.encoding.encoderOptions.push_back(
+                {setting.substr(0, separator), setting.substr(separator + 1)});
         } else if (name == "--stream") {
             options.settings.film.selection.stream = parseBoundedInteger(name, value(), 0, 65535);
         } else if (name == "--start") {
@@ -189,14 +191,17 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             noValue();
             options.settings.film.selection.videoOnly = true;
         } else if (name == "--first-frame") {
-            options.settings.film.selection.firstFrame = parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.selection.firstFrame =
+                parseBoundedInteger(name, value(), 0, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--frames") {
-            options.settings.film.selection.frameLimit = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.selection.frameLimit =
+                parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--restart") {
             noValue();
             options.settings.film.restart = true;
         } else if (name == "--piece-frames") {
-            options.settings.film.pieceFrames = parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
+            options.settings.film.pieceFrames =
+                parseBoundedInteger(name, value(), 1, std::numeric_limits<std::int32_t>::max());
         } else if (name == "--pieces") {
             options.settings.film.pieces = value();
         } else {
@@ -206,7 +211,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     if (options.showHelp || options.showVersion) return options;
     if (scaleGiven && options.settings.scale.hasTarget())
         usageError("--scale and --width or --height both say how large the output is: give one");
-    if (options.settings.film.selection.startSeconds && options.settings.film.selection.firstFrame) usageError("--start and --first-frame both say where to begin: give one");
+    if (options.settings.film.selection.startSeconds && options.settings.film.selection.firstFrame)
+        usageError("--start and --first-frame both say where to begin: give one");
 
     if (outputFolderGiven) {
         if (paths.empty()) usageError("expected one or more inputs for -o " + folder.outputFolder);

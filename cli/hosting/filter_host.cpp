@@ -65,7 +65,8 @@ FilterModule::FilterModule(const std::string& path) : library_(path), hostFuncti
         const FilterDescriptor& filter = *registration_.descriptor;
         if (filter.initCallback == nullptr || filter.deinitCallback == nullptr || filter.runCallback == nullptr ||
             filter.sizeCallback == nullptr)
-            throw CommandError("module " + path + " registered a filter without its init, deinit, run or size callback");
+            throw CommandError("module " + path +
+                               " registered a filter without its init, deinit, run or size callback");
         if (filter.instanceDataSize == 0 || filter.instanceDataSize > kMaxInstanceDataSize)
             throw CommandError("module " + path + " asks for " + std::to_string(filter.instanceDataSize) +
                                " bytes of instance memory");

@@ -97,7 +97,8 @@ private:
         }
     }
     std::uint8_t* address(std::int32_t x, std::int32_t y) const {
-        return static_cast<std::uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(y) * pitch + 4 * static_cast<std::ptrdiff_t>(x);
+        return static_cast<std::uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(y) * pitch +
+               4 * static_cast<std::ptrdiff_t>(x);
     }
 
     static std::uint64_t nextIdentity() {

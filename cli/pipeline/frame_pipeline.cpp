@@ -57,9 +57,10 @@ public:
                     releaseSlot(slot);
                     break;
                 }
-                jobs.submit(static_cast<std::size_t>(frameNumber), [this, frameNumber, slot, timing](PoolWorker& worker) {
-                    enlargeAndWrite(worker, frameNumber, *slot, timing);
-                });
+                jobs.submit(static_cast<std::size_t>(frameNumber),
+                            [this, frameNumber, slot, timing](PoolWorker& worker) {
+                                enlargeAndWrite(worker, frameNumber, *slot, timing);
+                            });
             }
             jobs.wait();
             // Every frame submitted comes before one that could not be read.

@@ -7,7 +7,8 @@ namespace crest::cli {
 
 InstancePool::InstancePool(const FilterModule& module, int instances) {
     const int count = std::max(instances, 1);
-    for (int i = 0; i < count; ++i) workers_.push_back(std::make_unique<PoolWorker>(module, static_cast<std::size_t>(i)));
+    for (int i = 0; i < count; ++i)
+        workers_.push_back(std::make_unique<PoolWorker>(module, static_cast<std::size_t>(i)));
     try {
         for (auto& worker : workers_) threads_.emplace_back([this, &worker] { work(*worker); });
     } catch (...) {

@@ -32,8 +32,8 @@ std::string contentDisposition(const std::string& name) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     for (const char c : name) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                           byte == '.' || byte == '-' || byte == '_';
+        const bool plain = (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
+                           (byte >= 'A' && byte <= 'Z') || byte == '.' || byte == '-' || byte == '_';
         ascii += plain || byte == ' ' ? c : '_';
         if (plain) {
             encoded += c;
@@ -81,7 +81,8 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> byteRange(const std::opti
 
 }  // namespace
 
-Reply fileReply(const std::string& path, const std::string& downloadName, const std::optional<std::string>& rangeHeader) {
+Reply fileReply(const std::string& path, const std::string& downloadName,
+                const std::optional<std::string>& rangeHeader) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0) {
@@ -96,7 +97,8 @@ Reply fileReply(const std::string& path, const std::string& downloadName, const 
     if (const auto range = byteRange(rangeHeader, reply.length)) {
         reply.status = 206;
         reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(range->first) + "-" +
-                                                        std::to_string(range->second) + "/" + std::to_string(reply.length));
+                                                        std::to_string(range->second) + "/" +
+                                                        std::to_string(reply.length));
         reply.offset = range->first;
         reply.length = range->second - range->first + 1;
     }

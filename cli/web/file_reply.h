@@ -11,6 +11,7 @@ namespace crest::cli {
 
 // The whole file, or the part rangeHeader (bytes=FIRST-LAST) asks for, with
 // 206; 404 when the file cannot be opened.
-Reply fileReply(const std::string& path, const std::string& downloadName, const std::optional<std::string>& rangeHeader);
+Reply fileReply(const std::string& path, const std::string& downloadName,
+                const std::optional<std::string>& rangeHeader);
 
 }  // namespace crest::cli

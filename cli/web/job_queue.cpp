@@ -112,13 +112,16 @@ JobQueue::Entry* JobQueue::findLocked(const std::string& id) const {
 void JobQueue::removeFilesOf(const WebJobRecord& record) const {
     std::error_code error;
     fs::remove_all(folderOf(record), error);
-    if (error) std::fprintf(stderr, "crestdoubler-web: cannot remove %s: %s\n", folderOf(record).c_str(), error.message().c_str());
+    if (error)
+        std::fprintf(stderr, "crestdoubler-web: cannot remove %s: %s\n", folderOf(record).c_str(),
+                     error.message().c_str());
 }
 
 std::string JobQueue::submit(const std::string& uploadedPath, WebJobRequest request) {
     if (!isWord(request.sourceExtension))
         throw CommandError(request.name + " has no extension that names a picture or film format", ExitStatus::usage);
-    if (!isWord(request.format)) throw CommandError("the format is a file extension such as png or mp4", ExitStatus::usage);
+    if (!isWord(request.format))
+        throw CommandError("the format is a file extension such as png or mp4", ExitStatus::usage);
     WebJobRecord record;
     record.id = randomHex(8);
     record.request = std::move(request);

@@ -48,7 +48,8 @@ bool RequestGuard::hostAllowed(const std::optional<std::string>& host) const {
 bool RequestGuard::originAllowed(const std::optional<std::string>& origin) const {
     if (!origin) return true;
     const std::string wanted = lowerCase(*origin);
-    return std::any_of(hosts_.begin(), hosts_.end(), [&](const std::string& host) { return wanted == "http://" + host; });
+    return std::any_of(hosts_.begin(), hosts_.end(),
+                       [&](const std::string& host) { return wanted == "http://" + host; });
 }
 
 bool RequestGuard::tokenMatches(const std::string& given) const { return sameSecret(given, token_); }

@@ -69,7 +69,8 @@ ServerOptions parseServerOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string serverUsageText() {
-    return "Usage: crestdoubler-web [--bind ADDR] [--port N] [--data DIR] [--threads N] [--max-upload BYTES] [--new-token]\n"
+    return "Usage: crestdoubler-web [--bind ADDR] [--port N] [--data DIR] [--threads N] [--max-upload BYTES] "
+           "[--new-token]\n"
            "A page in the browser that enlarges pictures and films 2:1, one job at a time.\n"
            "  --bind ADDR        address to listen on (default 127.0.0.1; anything else lets\n"
            "                     whoever has the URL use this machine)\n"
@@ -85,7 +86,8 @@ std::string defaultDataFolder() {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data == '/')
         return std::string(data) + "/crestdoubler-web";
     const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') throw CommandError("neither XDG_DATA_HOME nor HOME is set: name a folder with --data", ExitStatus::usage);
+    if (home == nullptr || *home == '\0')
+        throw CommandError("neither XDG_DATA_HOME nor HOME is set: name a folder with --data", ExitStatus::usage);
     return std::string(home) + "/.local/share/crestdoubler-web";
 }
 

@@ -127,7 +127,8 @@ std::optional<Reply> WebServer::refusal(MHD_Connection* connection, const std::s
     }
     if (!guard_.authorized(valueOf(connection, MHD_COOKIE_KIND, guard_.cookieName().c_str()),
                            valueOf(connection, MHD_HEADER_KIND, "Authorization"))) {
-        Reply reply = errorReply(401, "open the address that crestdoubler-web printed when it started: it carries the token");
+        Reply reply =
+            errorReply(401, "open the address that crestdoubler-web printed when it started: it carries the token");
         if (url.rfind("/api/", 0) != 0) {
             reply.contentType = "text/plain; charset=utf-8";
             reply.body = "crestdoubler-web: open the address that it printed when it started; it carries the token.\n";
@@ -145,7 +146,8 @@ MHD_Result WebServer::begin(MHD_Connection* connection, const std::string& url, 
         // The body holds the file and a little framing; the file itself is
         // held to the limit exactly as it arrives.
         constexpr std::uint64_t kFraming = 64 * 1024;
-        if (length && std::strtoull(length->c_str(), nullptr, 10) > static_cast<std::uint64_t>(limits_.maxUpload) + kFraming) {
+        if (length &&
+            std::strtoull(length->c_str(), nullptr, 10) > static_cast<std::uint64_t>(limits_.maxUpload) + kFraming) {
             answer = errorReply(413, "the file is larger than the server's --max-upload of " +
                                          std::to_string(limits_.maxUpload) + " bytes");
         } else {
@@ -216,7 +218,8 @@ Reply WebServer::route(MHD_Connection* connection, const std::string& url, const
         }
         if (part == "source" && method == "GET") {
             const auto path = queue_.sourcePath(id);
-            return path ? fileReply(*path, view->record.request.name, valueOf(connection, MHD_HEADER_KIND, "Range")) : errorReply(404, "no such job");
+            return path ? fileReply(*path, view->record.request.name, valueOf(connection, MHD_HEADER_KIND, "Range"))
+                        : errorReply(404, "no such job");
         }
         if (part == "result" && method == "GET") {
             const auto path = queue_.resultPath(id);

@@ -295,7 +295,8 @@ std::string pngWithHeaderSize(std::uint32_t width, std::uint32_t height) {
     const std::string header = bigEndian(width) + bigEndian(height) + std::string{8, 2, 0, 0, 0};
     // A zlib stream of a few zero bytes; a reader must give up before inflating it.
     const std::string data("\x78\x9c\x63\x60\x60\x60\x00\x00\x00\x04\x00\x01", 12);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", data) + pngChunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", data) +
+           pngChunk("IEND", "");
 }
 
 namespace {

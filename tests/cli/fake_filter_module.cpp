@@ -35,7 +35,8 @@ std::int32_t FILTER_CDECL runScripted(const FilterCallContext* context, const Ho
     if (delay == 0xFF) return 3;
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     for (std::int32_t y = 0; y < destination.height; ++y)
-        for (std::int32_t x = 0; x < destination.width; ++x) std::memcpy(word(destination, x, y), word(source, x / 2, y / 2), 4);
+        for (std::int32_t x = 0; x < destination.width; ++x)
+            std::memcpy(word(destination, x, y), word(source, x / 2, y / 2), 4);
     return 0;
 }
 std::int32_t FILTER_CDECL doubleDestination(const FilterCallContext* context, const HostFilterFunctions*) {
@@ -46,9 +47,22 @@ std::int32_t FILTER_CDECL doubleDestination(const FilterCallContext* context, co
 }
 
 crest::FilterDescriptor descriptor = {
-    {nullptr, nullptr, nullptr}, "fake", "a module that breaks the host contract", "tests", nullptr, 16,
-    succeed, doNothing, FAKE_MODULE_KIND == FAKE_SCRIPTED ? runScripted : failToRun, doubleDestination, nullptr, nullptr, succeed, succeed,
-    {nullptr, nullptr, nullptr, nullptr, nullptr}, nullptr,
+    {nullptr, nullptr, nullptr},
+    "fake",
+    "a module that breaks the host contract",
+    "tests",
+    nullptr,
+    16,
+    succeed,
+    doNothing,
+    FAKE_MODULE_KIND == FAKE_SCRIPTED ? runScripted : failToRun,
+    doubleDestination,
+    nullptr,
+    nullptr,
+    succeed,
+    succeed,
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    nullptr,
 };
 
 }  // namespace

@@ -33,21 +33,22 @@ std::string colourBytes(std::string raw) {
     return raw;
 }
 std::string decodedFrames(const fs::path& file) {
-    const CommandResult decoded = runProgram(
-        {FFMPEG_PROGRAM, "-v", "error", "-i", file.string(), "-map", "0:v:0", "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"});
+    const CommandResult decoded = runProgram({FFMPEG_PROGRAM, "-v", "error", "-i", file.string(), "-map", "0:v:0",
+                                              "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"});
     EXPECT_EQ(decoded.exitCode, 0) << decoded.err;
     return colourBytes(decoded.out);
 }
 
 std::string probe(const fs::path& file, const std::string& streams, const std::string& entries) {
-    const CommandResult probed = runProgram({FFPROBE_PROGRAM, "-v", "error", "-select_streams", streams, "-show_entries",
-                                             entries, "-of", "default=nw=1", file.string()});
+    const CommandResult probed = runProgram({FFPROBE_PROGRAM, "-v", "error", "-select_streams", streams,
+                                             "-show_entries", entries, "-of", "default=nw=1", file.string()});
     EXPECT_EQ(probed.exitCode, 0) << probed.err;
     return probed.out;
 }
 
 std::string audioHash(const fs::path& file) {
-    return runProgram({FFMPEG_PROGRAM, "-v", "error", "-i", file.string(), "-map", "0:a", "-c", "copy", "-f", "hash", "-"})
+    return runProgram(
+               {FFMPEG_PROGRAM, "-v", "error", "-i", file.string(), "-map", "0:a", "-c", "copy", "-f", "hash", "-"})
         .out;
 }
 
@@ -103,10 +104,11 @@ const std::vector<std::string> kX264Rgb = {"-c:v", "libx264rgb", "-qp", "0", "-p
 
 INSTANTIATE_TEST_SUITE_P(
     Films, LosslessFilmTest,
-    ::testing::Values(LosslessCase{"ffv1_mkv", "mkv", kFfv1, {"--codec", "ffv1"}, 0, 30},
-                      LosslessCase{"ffv1_mkv_three_threads", "mkv", kFfv1, {"--codec", "ffv1", "--threads", "3"}, 0, 30},
-                      LosslessCase{"x264rgb_mp4", "mp4", kX264Rgb, {"--codec", "libx264rgb", "--crf", "0"}, 0, 30},
-                      LosslessCase{"piece", "mkv", kFfv1, {"--codec", "ffv1", "--start", "0.4", "--frames", "5"}, 10, 5}),
+    ::testing::Values(
+        LosslessCase{"ffv1_mkv", "mkv", kFfv1, {"--codec", "ffv1"}, 0, 30},
+        LosslessCase{"ffv1_mkv_three_threads", "mkv", kFfv1, {"--codec", "ffv1", "--threads", "3"}, 0, 30},
+        LosslessCase{"x264rgb_mp4", "mp4", kX264Rgb, {"--codec", "libx264rgb", "--crf", "0"}, 0, 30},
+        LosslessCase{"piece", "mkv", kFfv1, {"--codec", "ffv1", "--start", "0.4", "--frames", "5"}, 10, 5}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct CarriedCase {
@@ -127,18 +129,22 @@ TEST_P(CarriedFilmTest, EverythingButTheSizeIsKept) {
     const fs::path output = path(std::string("out.") + c.container);
     writeFile(path("chapters.txt"), ";FFMETADATA1\ntitle=Clip\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\n"
                                     "title=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1200\ntitle=Two\n");
-    makeClip(source, joined({kPicture, kTone, {"-i", path("chapters.txt").string(), "-map_metadata", "2",
-                                               "-map_chapters", "2", "-map", "0", "-map", "1", "-c:a", c.audioCodec,
-                                               // ten frames at the normal pace, then slower ones
-                                               "-vf", "setpts='if(lt(N,10),N,N*1.5-5)/25/TB',setsar=4/3",
-                                               "-vsync", "vfr", "-pix_fmt", "yuv420p", "-color_primaries", "bt709", "-color_trc", "bt709",
-                                               "-colorspace", "bt709", "-metadata:s:a", "language=fre"}}));
+    makeClip(source, joined({kPicture,
+                             kTone,
+                             {"-i", path("chapters.txt").string(), "-map_metadata", "2", "-map_chapters", "2", "-map",
+                              "0", "-map", "1", "-c:a", c.audioCodec,
+                              // ten frames at the normal pace, then slower ones
+                              "-vf", "setpts='if(lt(N,10),N,N*1.5-5)/25/TB',setsar=4/3", "-vsync", "vfr", "-pix_fmt",
+                              "yuv420p", "-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace", "bt709",
+                              "-metadata:s:a", "language=fre"}}));
     const CommandResult result = runCrestdoubler({source.string(), output.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
 
-    EXPECT_EQ(probe(output, "v", "stream=codec_name,pix_fmt"), std::string("codec_name=") + c.videoCodec + "\npix_fmt=yuv420p\n");
-    for (const char* entries : {"frame=pts_time", "stream=sample_aspect_ratio,color_primaries,color_transfer,color_space,color_range",
-                                "format_tags=title", "chapter=start_time,end_time:chapter_tags=title"})
+    EXPECT_EQ(probe(output, "v", "stream=codec_name,pix_fmt"),
+              std::string("codec_name=") + c.videoCodec + "\npix_fmt=yuv420p\n");
+    for (const char* entries :
+         {"frame=pts_time", "stream=sample_aspect_ratio,color_primaries,color_transfer,color_space,color_range",
+          "format_tags=title", "chapter=start_time,end_time:chapter_tags=title"})
         EXPECT_EQ(probe(output, "v", entries), probe(source, "v", entries)) << entries;
     EXPECT_EQ(probe(output, "a", "stream_tags=language"), "TAG:language=fre\n");
     EXPECT_EQ(audioHash(output), audioHash(source));
@@ -230,8 +236,9 @@ TEST_P(LateStreamTest, VideoKeptLateAudioNamed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Films, LateStreamTest,
-    ::testing::Values(LateStreamCase{"after_header", {"first", "audio", "padded"}, 140, "stream 1 (audio) begins after the header"},
-                      LateStreamCase{"in_tail_only", {"first", "audio"}, 110, "stream 1 (audio) has no data near the start"}),
+    ::testing::Values(
+        LateStreamCase{"after_header", {"first", "audio", "padded"}, 140, "stream 1 (audio) begins after the header"},
+        LateStreamCase{"in_tail_only", {"first", "audio"}, 110, "stream 1 (audio) has no data near the start"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct FailureCase {
@@ -250,7 +257,8 @@ std::string asItIs(std::string bytes) { return bytes; }
 std::string notAFilm(std::string) { return "plain text, not a film\n"; }
 std::string firstHalf(std::string bytes) { return bytes.substr(0, bytes.size() / 2); }
 std::string scrambledMiddle(std::string bytes) {
-    for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 300; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x55);
+    for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 300; ++i)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x55);
     return bytes;
 }
 
@@ -288,7 +296,8 @@ const std::vector<std::string> kClip = joined({kPicture, {"-c:v", "ffv1"}});
 INSTANTIATE_TEST_SUITE_P(
     Films, FilmFailureTest,
     ::testing::Values(
-        FailureCase{"not_a_film", kClip, notAFilm, "CRESTDOUBLER IN OUT.mkv", 1, "in.mkv: cannot open as a film: Invalid data"},
+        FailureCase{"not_a_film", kClip, notAFilm, "CRESTDOUBLER IN OUT.mkv", 1,
+                    "in.mkv: cannot open as a film: Invalid data"},
         FailureCase{"no_video", joined({kTone}), asItIs, "CRESTDOUBLER IN OUT.mkv", 1, "in.mkv has no video stream"},
         FailureCase{"truncated", kClip, firstHalf, "CRESTDOUBLER IN OUT.mkv", 1, "in.mkv: frame "},
         FailureCase{"corrupt", joined({kPicture, {"-c:v", "libx264"}}), scrambledMiddle, "CRESTDOUBLER IN OUT.mkv", 1,
@@ -305,7 +314,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"disk_full", kLongClip, asItIs, "ulimit -f 200; CRESTDOUBLER --codec ffv1 IN OUT.mkv", 1,
                     "out.mkv: "},
         // The work folder stays, for the same command to resume.
-        FailureCase{"terminated", kLongClip, asItIs, "CRESTDOUBLER IN OUT.mkv & sleep 1; kill -TERM $!; wait $!", 143, "",
+        FailureCase{"terminated",
+                    kLongClip,
+                    asItIs,
+                    "CRESTDOUBLER IN OUT.mkv & sleep 1; kill -TERM $!; wait $!",
+                    143,
+                    "",
                     {".out.mkv.parts"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -46,12 +46,47 @@ protected:
         writeFile(path("s.srt"), "1\n00:00:00,200 --> 00:00:01,000\nOne\n\n2\n00:00:01,200 --> 00:00:01,800\nTwo\n");
         writeFile(path("ch.txt"), ";FFMETADATA1\ntitle=Clip\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=900\ntitle=One\n"
                                   "[CHAPTER]\nTIMEBASE=1/1000\nSTART=900\nEND=2000\ntitle=Two\n");
-        const CommandResult made =
-            run({FFMPEG_PROGRAM, "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=2",
-                 "-f", "lavfi", "-i", "sine=duration=2", "-i", path("s.srt").string(), "-i", path("ch.txt").string(),
-                 "-map", "0", "-map", "1", "-map", "2", "-map_metadata", "3", "-map_chapters", "3", "-vf",
-                 std::string("hue=h=") + hue, "-c:v", "libx264", "-g", "12", "-x264-params", x264Params, "-pix_fmt", "yuv420p", "-c:a",
-                 "flac", "-c:s", "srt", file.string()});
+        const CommandResult made = run({FFMPEG_PROGRAM,
+                                        "-v",
+                                        "error",
+                                        "-y",
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        "testsrc2=size=64x48:rate=25:duration=2",
+                                        "-f",
+                                        "lavfi",
+                                        "-i",
+                                        "sine=duration=2",
+                                        "-i",
+                                        path("s.srt").string(),
+                                        "-i",
+                                        path("ch.txt").string(),
+                                        "-map",
+                                        "0",
+                                        "-map",
+                                        "1",
+                                        "-map",
+                                        "2",
+                                        "-map_metadata",
+                                        "3",
+                                        "-map_chapters",
+                                        "3",
+                                        "-vf",
+                                        std::string("hue=h=") + hue,
+                                        "-c:v",
+                                        "libx264",
+                                        "-g",
+                                        "12",
+                                        "-x264-params",
+                                        x264Params,
+                                        "-pix_fmt",
+                                        "yuv420p",
+                                        "-c:a",
+                                        "flac",
+                                        "-c:s",
+                                        "srt",
+                                        file.string()});
         ASSERT_EQ(made.exitCode, 0) << made.err;
     }
 
@@ -100,7 +135,8 @@ TEST_P(InterruptedFilmTest, EndsAsAnUninterruptedRun) {
     makeClip(path("in.mkv"), "0", c.sourceParams);
     const auto started = std::chrono::steady_clock::now();
     const std::string whole = reference(c.codec);
-    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const auto runTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
 
     for (const std::string& point : c.killPoints) {
         const CommandResult stopped = run(command(c.codec, point));
@@ -146,10 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
         Interruption{"ffv1_flushed_not_journaled", kFfv1, {"piece-flushed:2"}, 0},
         Interruption{"ffv1_during_the_join", kFfv1, {"join-packet:40"}, 0},
         Interruption{"x264_at_every_kind_of_moment", kX264, {"piece-flushed:0", "piece-flushed:3", "join-packet:1"}, 0},
-        Interruption{"ffv1_random_kills", kFfv1, {}, 5},
-        Interruption{"x264_random_kills", kX264, {}, 5},
+        Interruption{"ffv1_random_kills", kFfv1, {}, 5}, Interruption{"x264_random_kills", kX264, {}, 5},
         // Pieces start between the source's key frames, where open GOPs lead with pictures that cannot be shown.
-        Interruption{"open_gop_source", kFfv1, {"piece-flushed:1", "piece-flushed:3"}, 0, "bframes=3:open-gop=1:keyint=10"}),
+        Interruption{
+            "open_gop_source", kFfv1, {"piece-flushed:1", "piece-flushed:3"}, 0, "bframes=3:open-gop=1:keyint=10"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What a run does with a work folder that is not as the journal says.

@@ -58,7 +58,8 @@ public:
     void writeRows(std::span<const FrameBitmap* const> from, std::int32_t at, std::int32_t count) override {
         for (std::size_t p = 0; p < planes_.size(); ++p)
             for (std::int32_t r = 0; r < count; ++r)
-                std::memcpy(planes_[p]->row(next_ + r), from[p]->row(at + r), 4 * static_cast<std::size_t>(from[p]->width));
+                std::memcpy(planes_[p]->row(next_ + r), from[p]->row(at + r),
+                            4 * static_cast<std::size_t>(from[p]->width));
         next_ += count;
     }
     void finish() override { finished = true; }

@@ -21,19 +21,36 @@ struct PictureCase {
 void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.name; }
 
 const PictureCase kCases[] = {
-    {"png_grey8", "png", 1, 8},        {"png_grey16", "png", 1, 16},   {"png_greyAlpha8", "png", 2, 8},
-    {"png_greyAlpha16", "png", 2, 16}, {"png_rgb8", "png", 3, 8},      {"png_rgb16", "png", 3, 16},
-    {"png_rgba8", "png", 4, 8},        {"png_rgba16", "png", 4, 16},   {"png_palette", "png", 3, 8, "[palette]", false},
-    {"png_paletteAlpha", "png", 4, 8, "[palette]", false},             {"png_interlaced", "png", 3, 8, "[interlace]"},
-    {"jpeg_grey8", "jpg", 1, 8, "[Q=95]", false},                      {"jpeg_rgb8", "JPEG", 3, 8, "[Q=95]", false},
-    {"webp_rgb8", "webp", 3, 8, "[lossless]"},                         {"webp_rgba8", "webp", 4, 8, "[lossless]", false},
-    {"tiff_grey8", "tif", 1, 8},       {"tiff_grey16", "tiff", 1, 16}, {"tiff_greyAlpha8", "tif", 2, 8},
-    {"tiff_rgb8", "tif", 3, 8},        {"tiff_rgb16", "tif", 3, 16},   {"tiff_rgba8", "tif", 4, 8},
+    {"png_grey8", "png", 1, 8},
+    {"png_grey16", "png", 1, 16},
+    {"png_greyAlpha8", "png", 2, 8},
+    {"png_greyAlpha16", "png", 2, 16},
+    {"png_rgb8", "png", 3, 8},
+    {"png_rgb16", "png", 3, 16},
+    {"png_rgba8", "png", 4, 8},
+    {"png_rgba16", "png", 4, 16},
+    {"png_palette", "png", 3, 8, "[palette]", false},
+    {"png_paletteAlpha", "png", 4, 8, "[palette]", false},
+    {"png_interlaced", "png", 3, 8, "[interlace]"},
+    {"jpeg_grey8", "jpg", 1, 8, "[Q=95]", false},
+    {"jpeg_rgb8", "JPEG", 3, 8, "[Q=95]", false},
+    {"webp_rgb8", "webp", 3, 8, "[lossless]"},
+    {"webp_rgba8", "webp", 4, 8, "[lossless]", false},
+    {"tiff_grey8", "tif", 1, 8},
+    {"tiff_grey16", "tiff", 1, 16},
+    {"tiff_greyAlpha8", "tif", 2, 8},
+    {"tiff_rgb8", "tif", 3, 8},
+    {"tiff_rgb16", "tif", 3, 16},
+    {"tiff_rgba8", "tif", 4, 8},
     {"tiff_rgba16", "tif", 4, 16, "[compression=lzw]"},
-    {"jxl_grey8", "jxl", 1, 8, "[lossless]"},           {"jxl_rgba8", "JXL", 4, 8, "[lossless]"},
-    {"avif_rgb8", "avif", 3, 8, "", false},             {"avif_rgba8", "avif", 4, 8, "", false},
-    {"heic_rgb8", "heic", 3, 8, "", false},             {"heif_greyAlpha8", "heif", 2, 8, "", false},
-    {"gif_rgb8", "gif", 3, 8, "", false},               {"gif_rgba8", "gif", 4, 8, "", false},
+    {"jxl_grey8", "jxl", 1, 8, "[lossless]"},
+    {"jxl_rgba8", "JXL", 4, 8, "[lossless]"},
+    {"avif_rgb8", "avif", 3, 8, "", false},
+    {"avif_rgba8", "avif", 4, 8, "", false},
+    {"heic_rgb8", "heic", 3, 8, "", false},
+    {"heif_greyAlpha8", "heif", 2, 8, "", false},
+    {"gif_rgb8", "gif", 3, 8, "", false},
+    {"gif_rgba8", "gif", 4, 8, "", false},
 };
 
 std::string lower(std::string text) {
@@ -158,7 +175,8 @@ TEST_F(PictureOutputTest, RawFrameToPictureAndPictureToRawAgreeWithTheEngine) {
     const std::vector<std::uint32_t> engine = engineEnlargement(picture);
     ASSERT_EQ(static_cast<std::size_t>(fromRaw.width) * fromRaw.height, engine.size());
     for (std::size_t i = 0; i < engine.size(); ++i) {
-        const std::int32_t x = static_cast<std::int32_t>(i % fromRaw.width), y = static_cast<std::int32_t>(i / fromRaw.width);
+        const std::int32_t x = static_cast<std::int32_t>(i % fromRaw.width),
+                           y = static_cast<std::int32_t>(i / fromRaw.width);
         ASSERT_EQ((std::uint32_t{fromRaw.at(x, y, 3)} << 24) | fromRaw.colour(x, y), engine[i]) << i;
     }
 

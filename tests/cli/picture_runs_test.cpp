@@ -42,25 +42,29 @@ TEST_P(PictureMetadataTest, ProfileOrientationAndResolutionAreKept) {
     if (c.orientationTag) EXPECT_EQ(orientation, "6");
     else EXPECT_NE(orientation, "6");
     if (c.resolution == std::string()) return;
-    for (const auto& [exifField, field] : {std::pair{"exif-ifd0-XResolution", "xres"}, std::pair{"exif-ifd0-YResolution", "yres"}}) {
+    for (const auto& [exifField, field] :
+         {std::pair{"exif-ifd0-XResolution", "xres"}, std::pair{"exif-ifd0-YResolution", "yres"}}) {
         const std::string exif = pictureField(path(output), exifField);
-        const double perInch = c.resolution == std::string("exif") ? std::stod(exif.substr(exif.find('(') + 1))
-                                                                   : std::stod(pictureField(path(output), field)) * 25.4;
+        const double perInch = c.resolution == std::string("exif")
+                                   ? std::stod(exif.substr(exif.find('(') + 1))
+                                   : std::stod(pictureField(path(output), field)) * 25.4;
         EXPECT_NEAR(perInch, 600, 0.5) << field;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, PictureMetadataTest,
-                         ::testing::Values(MetadataCase{"jpg", true, true, "xres"}, MetadataCase{"png", true, true, "xres"},
-                                           MetadataCase{"tif", true, true, "xres"}, MetadataCase{"webp", true, true, "exif"},
-                                           MetadataCase{"jxl", false, false, ""}, MetadataCase{"avif", true, false, "exif"},
-                                           MetadataCase{"heic", true, false, "exif"}),
-                         [](const ::testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.extension); });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PictureMetadataTest,
+    ::testing::Values(MetadataCase{"jpg", true, true, "xres"}, MetadataCase{"png", true, true, "xres"},
+                      MetadataCase{"tif", true, true, "xres"}, MetadataCase{"webp", true, true, "exif"},
+                      MetadataCase{"jxl", false, false, ""}, MetadataCase{"avif", true, false, "exif"},
+                      MetadataCase{"heic", true, false, "exif"}),
+    [](const ::testing::TestParamInfo<MetadataCase>& info) { return std::string(info.param.extension); });
 
 TEST_F(CommandTest, PngGammaAndSrgbChunksAreKept) {
     writePicture(path("plain.png").string(), makeSamples(9, 7, 4, 8, 2));
     const std::string plain = readFile(path("plain.png"));
-    const std::string chunks = pngChunk("gAMA", std::string("\0\0\xb1\x8f", 4)) + pngChunk("sRGB", std::string(1, '\0'));
+    const std::string chunks =
+        pngChunk("gAMA", std::string("\0\0\xb1\x8f", 4)) + pngChunk("sRGB", std::string(1, '\0'));
     constexpr std::size_t kHeaderEnd = 8 + 25;
     writeFile(path("in.png"), plain.substr(0, kHeaderEnd) + chunks + plain.substr(kHeaderEnd));
 
@@ -131,7 +135,8 @@ TEST_F(CommandTest, PicturesInTilesEqualOneInstance) {
             const std::string raw = readFile(path("tiled.raw"));
             ASSERT_EQ(raw.size(), 4 * out.values.size() / 3) << c.name;
             for (std::size_t i = 0; i < out.values.size(); ++i)
-                ASSERT_EQ(out.values[i], static_cast<std::uint8_t>(raw[i / 3 * 4 + 2 - i % 3])) << c.name << " at " << i;
+                ASSERT_EQ(out.values[i], static_cast<std::uint8_t>(raw[i / 3 * 4 + 2 - i % 3]))
+                    << c.name << " at " << i;
         }
         if (c.samples.width > 16384 || c.samples.height > 8192) continue;  // no whole run to compare with
         ASSERT_EQ(runCrestdoubler({"--threads", "1", path(c.name), path("whole" + extension)}).exitCode, 0) << c.name;
@@ -166,7 +171,8 @@ TEST_P(InterruptTest, RemovesTheTemporaryOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
-                         ::testing::Values(Signal{SIGINT, "SIGINT"}, Signal{SIGTERM, "SIGTERM"}, Signal{SIGHUP, "SIGHUP"}),
+                         ::testing::Values(Signal{SIGINT, "SIGINT"}, Signal{SIGTERM, "SIGTERM"},
+                                           Signal{SIGHUP, "SIGHUP"}),
                          [](const ::testing::TestParamInfo<Signal>& info) { return info.param.name; });
 
 }  // namespace

@@ -16,7 +16,8 @@ namespace crest::cli {
 namespace {
 
 std::string savedByLibrary(std::vector<std::uint8_t>& samples, std::int32_t width, std::int32_t height, int bands) {
-    VipsImage* image = vips_image_new_from_memory(samples.data(), samples.size(), width, height, bands, VIPS_FORMAT_UCHAR);
+    VipsImage* image =
+        vips_image_new_from_memory(samples.data(), samples.size(), width, height, bands, VIPS_FORMAT_UCHAR);
     void* data = nullptr;
     std::size_t size = 0;
     EXPECT_EQ(vips_pngsave_buffer(image, &data, &size, nullptr), 0) << vips_error_buffer();
@@ -87,7 +88,8 @@ TEST(PngStripes, DecodeToTheSamplesWithTheSameBytesInAnyOrder) {
         const auto picture = pictures::makePicture(pictures::Content::natural, c.width, c.height, c.width);
         std::vector<std::uint8_t> samples;
         for (const std::uint32_t pixel : picture.pixels)
-            for (int band = 0; band < c.bands; ++band) samples.push_back(static_cast<std::uint8_t>(pixel >> (8 * band)));
+            for (int band = 0; band < c.bands; ++band)
+                samples.push_back(static_cast<std::uint8_t>(pixel >> (8 * band)));
         const PngFraming framing = pngFraming(savedByLibrary(samples, c.width, c.height, c.bands), c.height);
         const std::string imageData = imageDataOf(samples, c.width, c.height, c.bands, c.stripeBytes, false);
         EXPECT_EQ(imageDataOf(samples, c.width, c.height, c.bands, c.stripeBytes, true), imageData)
@@ -100,11 +102,13 @@ TEST(PngStripes, DecodeToTheSamplesWithTheSameBytesInAnyOrder) {
 }
 
 // A filtered byte as PNG defines it, with zeros left of the row and above the first.
-std::uint8_t plainFiltered(int filter, const std::uint8_t* row, const std::uint8_t* above, std::size_t i, std::size_t bands) {
+std::uint8_t plainFiltered(int filter, const std::uint8_t* row, const std::uint8_t* above, std::size_t i,
+                           std::size_t bands) {
     const int left = i >= bands ? row[i - bands] : 0;
     const int up = above != nullptr ? above[i] : 0;
     const int upLeft = above != nullptr && i >= bands ? above[i - bands] : 0;
-    const int toLeft = std::abs(up - upLeft), toUp = std::abs(left - upLeft), toUpLeft = std::abs(left + up - 2 * upLeft);
+    const int toLeft = std::abs(up - upLeft), toUp = std::abs(left - upLeft),
+              toUpLeft = std::abs(left + up - 2 * upLeft);
     const int paeth = toLeft <= toUp && toLeft <= toUpLeft ? left : toUp <= toUpLeft ? up : upLeft;
     const int predictor[] = {0, left, up, (left + up) / 2, paeth};
     return static_cast<std::uint8_t>(row[i] - predictor[filter]);
@@ -116,8 +120,8 @@ TEST(PngRowFilters, MatchThePlainFiltersAndKeepTheSmallestSum) {
         for (int bands = 1; bands <= 4; ++bands)
             for (const std::size_t width : {1, 5, 6, 17, 33, 100}) {
                 const std::size_t rowBytes = width * static_cast<std::size_t>(bands);
-                const auto noise = pictures::makePicture(pictures::Content::noise, static_cast<std::int32_t>(rowBytes), 2,
-                                                         rowBytes + mask);
+                const auto noise = pictures::makePicture(pictures::Content::noise, static_cast<std::int32_t>(rowBytes),
+                                                         2, rowBytes + mask);
                 std::vector<std::uint8_t> rows;
                 for (const std::uint32_t pixel : noise.pixels) rows.push_back(static_cast<std::uint8_t>(pixel & mask));
                 for (const bool firstRow : {true, false}) {
@@ -130,8 +134,9 @@ TEST(PngRowFilters, MatchThePlainFiltersAndKeepTheSmallestSum) {
                             expected[filter].push_back(plainFiltered(filter, row, above, i, bands));
                             sums[filter] += std::min(expected[filter][i], std::uint8_t(256 - expected[filter][i]));
                         }
-                        EXPECT_EQ(filterPngRowWith(static_cast<PngFilter>(filter), row, above, rowBytes, bands, out.data()),
-                                  sums[filter]);
+                        EXPECT_EQ(
+                            filterPngRowWith(static_cast<PngFilter>(filter), row, above, rowBytes, bands, out.data()),
+                            sums[filter]);
                         EXPECT_EQ(out, expected[filter]) << "filter " << filter << ", " << width << "x" << bands;
                     }
                     filterPngRow(row, above, rowBytes, bands, chosen.data(), scratch.data());

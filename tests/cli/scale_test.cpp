@@ -106,13 +106,15 @@ TEST_F(ScaleTest, RawStreamsAreDoubledAgainFrameByFrame) {
 
 TEST_F(ScaleTest, TargetSizesAreExact) {
     writePicture(path("in.jpg").string(), makeSamples(64, 40, 3, 8, 12));
-    writeFile(path("in.raw"), rawBytes(rawTestPicture(64, 40, 13).pixels) + rawBytes(rawTestPicture(64, 40, 14).pixels));
+    writeFile(path("in.raw"),
+              rawBytes(rawTestPicture(64, 40, 13).pixels) + rawBytes(rawTestPicture(64, 40, 14).pixels));
     struct Case {
         std::vector<std::string> size;
         std::int32_t width;
         std::int32_t height;
     };
-    const Case cases[] = {{{"--width", "200"}, 200, 125}, {{"--height", "99"}, 158, 99}, {{"--width", "90", "--height", "300"}, 90, 300}};
+    const Case cases[] = {
+        {{"--width", "200"}, 200, 125}, {{"--height", "99"}, 158, 99}, {{"--width", "90", "--height", "300"}, 90, 300}};
     for (const Case& c : cases) {
         std::vector<std::string> picture = c.size;
         picture.insert(picture.end(), {path("in.jpg").string(), path("out.png").string()});

@@ -259,8 +259,10 @@ std::vector<std::uint32_t> freshFrame(const GuardedBitmap& sourceBitmap) {
         for (std::int32_t x = 0; x < width; ++x) source.push_back(sourceBitmap.pixel(x, y));
     std::vector<std::uint32_t> pixels(4 * source.size());
     EnlargerState state;
-    FUZZ_CHECK(enlargeFrame(state, FrameView{reinterpret_cast<std::uint8_t*>(pixels.data()), 2 * width, 2 * height, 8 * width},
-                            ConstFrameView{reinterpret_cast<const std::uint8_t*>(source.data()), width, height, 4 * width}) == 0);
+    FUZZ_CHECK(
+        enlargeFrame(state, FrameView{reinterpret_cast<std::uint8_t*>(pixels.data()), 2 * width, 2 * height, 8 * width},
+                     ConstFrameView{reinterpret_cast<const std::uint8_t*>(source.data()), width, height, 4 * width}) ==
+        0);
     return pixels;
 }
 
@@ -293,7 +295,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t seed = input.word();
     std::uint32_t palette[4];
     for (std::uint32_t& colour : palette)
-        colour = input.word() | static_cast<std::uint32_t>(input.byte()) << 16 | static_cast<std::uint32_t>(input.byte()) << 24;
+        colour = input.word() | static_cast<std::uint32_t>(input.byte()) << 16 |
+                 static_cast<std::uint32_t>(input.byte()) << 24;
 
     Geometry source{sourceWidth, sourceHeight, 4 * sourceWidth + sourcePadding};
     if (sourceBottomUp) source.pitch = -source.pitch;
@@ -301,7 +304,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (destinationBottomUp) destination.pitch = -destination.pitch;
     // The low half of fault bytes leaves the geometry valid.
     const bool valid = faultByte < 128;
-    if (!valid) applyFault(static_cast<Fault>(faultByte % static_cast<int>(Fault::count)), faultAmount, source, destination);
+    if (!valid)
+        applyFault(static_cast<Fault>(faultByte % static_cast<int>(Fault::count)), faultAmount, source, destination);
 
     GuardedBitmap sourceBitmap(source, sourceFlushWithEnd);
     std::size_t index = 0;
@@ -359,7 +363,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> after = destinationBitmap.snapshot();
     for (std::int32_t y = 0; y < destination.height && destinationPadding > 0; ++y) {
         const std::int64_t rowEnd = destinationBitmap.offsetOf(0, y) + destinationRowBytes;
-        for (std::int64_t i = rowEnd; i < rowEnd + destinationPadding && i < static_cast<std::int64_t>(after.size()); ++i)
+        for (std::int64_t i = rowEnd; i < rowEnd + destinationPadding && i < static_cast<std::int64_t>(after.size());
+             ++i)
             FUZZ_CHECK(after[static_cast<std::size_t>(i)] == destinationBefore[static_cast<std::size_t>(i)]);
     }
     // A state carried over from other sizes must give what a fresh one gives.

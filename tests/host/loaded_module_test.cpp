@@ -95,10 +95,11 @@ TEST_F(LoadedModule, DescriptorNamesTheFilterAndListsItsCallbacks) {
     EXPECT_EQ(d.unusedSlot12, nullptr);
     EXPECT_EQ(d.unusedSlot13, nullptr);
     for (void* unused : d.unusedSlots16To20) EXPECT_EQ(unused, nullptr);
-    for (const void* callback : {reinterpret_cast<const void*>(d.initCallback), reinterpret_cast<const void*>(d.deinitCallback),
-                                 reinterpret_cast<const void*>(d.runCallback), reinterpret_cast<const void*>(d.sizeCallback),
-                                 reinterpret_cast<const void*>(d.startCallback), reinterpret_cast<const void*>(d.endCallback),
-                                 reinterpret_cast<const void*>(d.copyCallback)})
+    for (const void* callback :
+         {reinterpret_cast<const void*>(d.initCallback), reinterpret_cast<const void*>(d.deinitCallback),
+          reinterpret_cast<const void*>(d.runCallback), reinterpret_cast<const void*>(d.sizeCallback),
+          reinterpret_cast<const void*>(d.startCallback), reinterpret_cast<const void*>(d.endCallback),
+          reinterpret_cast<const void*>(d.copyCallback)})
         EXPECT_NE(callback, nullptr);
     deinit_(nullptr, &testing::fakeHostFunctions());
 }

@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     std::uint64_t seed = 1;
     for (const Kind& kind : kinds) {
         for (const FrameSize& size : kSizes) {
-            crest::pictures::Picture picture = crest::pictures::makePicture(kind.content, size.width, size.height, seed);
+            crest::pictures::Picture picture =
+                crest::pictures::makePicture(kind.content, size.width, size.height, seed);
             if (kind.junkAlpha) crest::pictures::scrambleTopBytes(picture, seed + 1000);
             ++seed;
             const std::string name =

@@ -47,7 +47,8 @@ FileDigest digestFile(const std::string& path, std::int64_t offset, std::int64_t
     if (offset > 0 && lseek(descriptor, offset, SEEK_SET) < 0) failOn("read", path);
     std::vector<std::uint8_t> buffer(1 << 20);
     for (std::int64_t left = limit; left > 0;) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
         const ssize_t got = read(descriptor, buffer.data(), wanted);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) failOn("read", path);

@@ -43,7 +43,8 @@ std::int64_t countFramesFrom(const std::string& path, int stream, std::int64_t f
     const Packet packet(checkedAllocation(av_packet_alloc()));
     std::int64_t frames = 0;
     while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == stream && (fromPts == INT64_MIN || packet->pts == AV_NOPTS_VALUE || packet->pts >= fromPts))
+        if (packet->stream_index == stream &&
+            (fromPts == INT64_MIN || packet->pts == AV_NOPTS_VALUE || packet->pts >= fromPts))
             ++frames;
         av_packet_unref(packet.get());
     }

@@ -136,7 +136,8 @@ private:
     void checkPieces() {
         std::string why;
         for (const std::int64_t index : journal_.listedPieces()) {
-            std::optional<CheckedPiece> piece = journal_.check(index, *expected_, source_.videoStream()->time_base, why);
+            std::optional<CheckedPiece> piece =
+                journal_.check(index, *expected_, source_.videoStream()->time_base, why);
             if (piece)
                 pieces_.emplace(index, std::move(*piece));
             else if (!why.empty())
@@ -154,7 +155,8 @@ private:
 
     // The frames of the share that no finished piece holds, for the progress.
     std::int64_t framesToMake(const PieceShare& share) const {
-        std::int64_t frames = std::max<std::int64_t>(0, std::min(share.end * length_, selectedFrames_) - share.first * length_);
+        std::int64_t frames =
+            std::max<std::int64_t>(0, std::min(share.end * length_, selectedFrames_) - share.first * length_);
         for (const auto& [index, piece] : pieces_)
             if (index >= share.first && index < share.end) frames -= piece.entry.facts.frames;
         return std::max<std::int64_t>(frames, 0);
@@ -166,8 +168,9 @@ private:
         for (std::int64_t first = share.first; first < share.end; ++first) {
             if (pieces_.count(first) != 0) continue;
             const auto next = pieces_.upper_bound(first);
-            const bool toEnd = next == pieces_.end() && share.end == pieceCount() &&
-                               std::none_of(pieces_.begin(), pieces_.end(), [](const auto& p) { return p.second.entry.last; });
+            const bool toEnd =
+                next == pieces_.end() && share.end == pieceCount() &&
+                std::none_of(pieces_.begin(), pieces_.end(), [](const auto& p) { return p.second.entry.last; });
             const std::int64_t end = toEnd ? -1 : std::min(share.end, next == pieces_.end() ? share.end : next->first);
             FilmReader reader(input_, selection_, first * length_, toEnd ? -1 : (end - first) * length_);
             PieceSeries series(encoding_, *source_.videoStream(), journal_, length_, first, end, output_);

@@ -88,7 +88,9 @@ std::string PieceJournal::folderFor(const std::string& output) {
 
 std::string PieceJournal::piecePath(std::int64_t index) const { return folder_ + "/" + pieceName(index) + ".nut"; }
 
-std::string PieceJournal::entryPath(std::int64_t index) const { return folder_ + "/" + pieceName(index) + kEntrySuffix; }
+std::string PieceJournal::entryPath(std::int64_t index) const {
+    return folder_ + "/" + pieceName(index) + kEntrySuffix;
+}
 
 std::string PieceJournal::adopt(const std::string& fingerprint, bool mayEmpty) {
     std::error_code error;
@@ -129,8 +131,10 @@ std::vector<std::int64_t> PieceJournal::listedPieces() const {
         const std::string name = file.path().filename().string();
         // Stray temporary files (".piece-....part-...") do not start so.
         if (!name.starts_with(kEntryPrefix) || !name.ends_with(kEntrySuffix)) continue;
-        const std::string digits = name.substr(std::strlen(kEntryPrefix), name.size() - std::strlen(kEntryPrefix) - std::strlen(kEntrySuffix));
-        if (digits.size() != 6 || !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        const std::string digits =
+            name.substr(std::strlen(kEntryPrefix), name.size() - std::strlen(kEntryPrefix) - std::strlen(kEntrySuffix));
+        if (digits.size() != 6 ||
+            !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
             continue;
         indices.push_back(std::stoll(digits));
     }

@@ -83,8 +83,8 @@ CodecHandle VideoEncoding::open() const {
     context.chroma_sample_location = source.chroma_location;
     const auto sourceFormat = static_cast<AVPixelFormat>(source.format);
     const AVPixelFormat wanted = eightBitFormatLike(sourceFormat);
-    context.pix_fmt = codec_->pix_fmts == nullptr ? wanted
-                                                   : avcodec_find_best_pix_fmt_of_list(codec_->pix_fmts, wanted, 0, nullptr);
+    context.pix_fmt =
+        codec_->pix_fmts == nullptr ? wanted : avcodec_find_best_pix_fmt_of_list(codec_->pix_fmts, wanted, 0, nullptr);
     // A target size may be odd, which subsampled chroma cannot hold.
     if (const AVPixFmtDescriptor* chosen = av_pix_fmt_desc_get(context.pix_fmt)) {
         const int across = 1 << chosen->log2_chroma_w;

@@ -20,7 +20,8 @@ FrameSize enlargePictureFile(const std::string& input, const std::string& output
     // Opening first rejects a bad input before the module is touched.
     std::unique_ptr<PictureReader> reader = PictureReader::open(input);
     if (settings.keepTags && reader->hasAlpha())
-        throw CommandError("--keep-tags writes the luma tag as alpha, but " + input + " has an alpha channel of its own");
+        throw CommandError("--keep-tags writes the luma tag as alpha, but " + input +
+                           " has an alpha channel of its own");
     if (reader->pages() > 1)
         std::fprintf(stderr, "crestdoubler: note: %s holds %d frames; the first is enlarged\n", input.c_str(),
                      reader->pages());

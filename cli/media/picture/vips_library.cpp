@@ -18,7 +18,8 @@ bool libraryRunning = false;
 
 void startLibrary() {
     std::call_once(libraryStarted, [] {
-        if (VIPS_INIT("crestdoubler") != 0) throw CommandError("cannot start libvips: " + std::string(vips_error_buffer()));
+        if (VIPS_INIT("crestdoubler") != 0)
+            throw CommandError("cannot start libvips: " + std::string(vips_error_buffer()));
         libraryRunning = true;
         // Only the formats of the list are ever called, and of the codecs
         // libvips marks as unfit for untrusted files none but libjxl's,

@@ -47,7 +47,8 @@ std::function<std::unique_ptr<FrameReducer>()> lanczosReducer(FrameSize from, Fr
 
 StreamEnlargement streamEnlargementFor(const Enlargement& enlargement, FrameSize source) {
     StreamEnlargement stream{enlargement.passes, {}};
-    if (enlargement.target) stream.makeReducer = lanczosReducer(doubledSize(source, enlargement.passes), *enlargement.target);
+    if (enlargement.target)
+        stream.makeReducer = lanczosReducer(doubledSize(source, enlargement.passes), *enlargement.target);
     return stream;
 }
 
