@@ -110,7 +110,12 @@ bool frameGeometryIsValid(const FrameView& destination, const ConstFrameView& so
     return magnitude(destination.stride) <= kMaxPitchBytes && magnitude(source.stride) <= kMaxPitchBytes;
 }
 
-std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destinationView, const ConstFrameView& sourceView) {
+std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, const ConstFrameView& source) {
+    return enlargeFrame(state, destination, source, widestEngineKernels());
+}
+
+std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destinationView, const ConstFrameView& sourceView,
+                          const EngineKernels& kernels) {
     if (!frameGeometryIsValid(destinationView, sourceView))
         return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
     if (!state.hasPool()) return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
@@ -131,10 +136,10 @@ std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destinationView
         fillSideColumns(destination, width, height);
 
         interpolatePass(state, destination.base, pitch, 1, 1, width - 1, height - 1,
-                        diagonalNeighbors(pitch), false);
+                        diagonalNeighbors(pitch), false, kernels);
         state.rewindPool();
         interpolatePass(state, destination.base, pitch, 2, 1, width - 1, height - 1,
-                        axialNeighbors(pitch), true);
+                        axialNeighbors(pitch), true, kernels);
     } catch (const std::bad_alloc&) {
         return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
     }

@@ -41,4 +41,7 @@ EnlargedFrame enlarge(EnlargerState& state, const pictures::Picture& picture, Bi
 // The same with a fresh state.
 EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source = {}, BitmapLayout destination = {});
 
+// Through the enlargeFrame that takes the kernels, with a fresh state.
+EnlargedFrame enlarge(const pictures::Picture& picture, const EngineKernels& kernels);
+
 }  // namespace crest::testing
