@@ -59,4 +59,12 @@ std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, co
 std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, const ConstFrameView& source,
                           const EngineKernels& kernels);
 
+// The same route without the pool check: the passes keep their statistics in
+// the cache storage and take no pool record, so a state built Detached (no
+// pool block) enlarges here the frame enlargeFrame gives. The pool, if any, is
+// neither read nor rewound; the pyramid's operations (window_pyramid.h) still
+// need prepareFrameState on a state with a pool.
+std::int32_t enlargeFrameWithoutPool(EnlargerState& state, const FrameView& destination, const ConstFrameView& source,
+                                     const EngineKernels& kernels = widestEngineKernels());
+
 }  // namespace crest

@@ -19,9 +19,10 @@ std::vector<std::uint32_t> framePixels(const PlainFrame& bitmap) {
 
 namespace {
 
-// Without kernels, through the entry point that takes none.
-EnlargedFrame enlargeWith(const EngineKernels* kernels, EnlargerState& state, const pictures::Picture& picture,
-                          BitmapLayout sourceLayout, BitmapLayout destinationLayout) {
+// The picture through run(destination view, source view), which returns an EnlargeStatus.
+template <typename Run>
+EnlargedFrame enlargeThrough(Run run, const pictures::Picture& picture, BitmapLayout sourceLayout,
+                             BitmapLayout destinationLayout) {
     PlainFrame source(picture.width, picture.height, sourceLayout.rowPadding, sourceLayout.bottomUp);
     loadPicture(source, picture);
     PlainFrame destination(2 * picture.width, 2 * picture.height, destinationLayout.rowPadding,
@@ -29,9 +30,7 @@ EnlargedFrame enlargeWith(const EngineKernels* kernels, EnlargerState& state, co
     for (std::int32_t y = 0; y < destination.height; ++y)
         for (std::int32_t x = 0; x < destination.width; ++x) destination.set(x, y, kUnwrittenPixel);
     EnlargedFrame frame;
-    frame.result = kernels != nullptr
-                       ? enlargeFrame(state, destination.view(), std::as_const(source).view(), *kernels)
-                       : enlargeFrame(state, destination.view(), std::as_const(source).view());
+    frame.result = run(destination.view(), std::as_const(source).view());
     frame.width = destination.width;
     frame.height = destination.height;
     frame.pixels = framePixels(destination);
@@ -42,7 +41,8 @@ EnlargedFrame enlargeWith(const EngineKernels* kernels, EnlargerState& state, co
 
 EnlargedFrame enlarge(EnlargerState& state, const pictures::Picture& picture, BitmapLayout source,
                       BitmapLayout destination) {
-    return enlargeWith(nullptr, state, picture, source, destination);
+    return enlargeThrough([&](const FrameView& to, const ConstFrameView& from) { return enlargeFrame(state, to, from); },
+                          picture, source, destination);
 }
 
 EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source, BitmapLayout destination) {
@@ -52,7 +52,15 @@ EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source, Bit
 
 EnlargedFrame enlarge(const pictures::Picture& picture, const EngineKernels& kernels) {
     EnlargerState state;
-    return enlargeWith(&kernels, state, picture, {}, {});
+    return enlargeThrough(
+        [&](const FrameView& to, const ConstFrameView& from) { return enlargeFrame(state, to, from, kernels); }, picture,
+        {}, {});
+}
+
+EnlargedFrame enlargeWithoutPool(EnlargerState& state, const pictures::Picture& picture) {
+    return enlargeThrough(
+        [&](const FrameView& to, const ConstFrameView& from) { return enlargeFrameWithoutPool(state, to, from); },
+        picture, {}, {});
 }
 
 }  // namespace crest::testing

@@ -44,4 +44,7 @@ EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source = {}
 // Through the enlargeFrame that takes the kernels, with a fresh state.
 EnlargedFrame enlarge(const pictures::Picture& picture, const EngineKernels& kernels);
 
+// Through enlargeFrameWithoutPool, with the given state.
+EnlargedFrame enlargeWithoutPool(EnlargerState& state, const pictures::Picture& picture);
+
 }  // namespace crest::testing
