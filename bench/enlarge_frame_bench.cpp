@@ -82,13 +82,14 @@ double bandBytes(const crest::EnlargerState& state) {
 void enlargeBench(benchmark::State& run, Content content) {
     const int width = static_cast<int>(run.range(0));
     const int height = static_cast<int>(run.range(1));
-    // Third argument: the widest instruction set the batch solve may use
-    // (1 SSE2, 2 AVX2, 3 AVX-512).
-    const auto set = static_cast<crest::SolveInstructions>(run.range(2));
-    if (crest::limitSolveInstructions(set) != set) {
+    // Third argument: the instruction set of the engine's kernels (1 SSE2,
+    // 2 AVX2, 3 AVX-512).
+    const auto set = static_cast<crest::InstructionSet>(run.range(2) - 1);
+    if (!crest::processorHas(set)) {
         run.SkipWithError("instruction set not available");
         return;
     }
+    const crest::EngineKernels kernels = crest::engineKernels(set);
     const auto source = sourceBitmap(content, width, height);
     PlainFrame destination(2 * width, 2 * height);
     crest::testing::TestAllocator memory;
@@ -96,13 +97,13 @@ void enlargeBench(benchmark::State& run, Content content) {
     const crest::FrameView to = destination.view();
     const crest::ConstFrameView from = std::as_const(*source).view();
     // One frame first, so the timed ones are steady-state frames.
-    if (crest::enlargeFrame(engine, to, from) != 0) {
+    if (crest::enlargeFrame(engine, to, from, kernels) != 0) {
         run.SkipWithError("enlargeFrame failed");
         return;
     }
     const int allocationsBefore = memory.allocations();
     for (auto _ : run) {
-        benchmark::DoNotOptimize(crest::enlargeFrame(engine, to, from));
+        benchmark::DoNotOptimize(crest::enlargeFrame(engine, to, from, kernels));
         benchmark::ClobberMemory();
     }
     const double frames = static_cast<double>(run.iterations());
@@ -111,7 +112,6 @@ void enlargeBench(benchmark::State& run, Content content) {
     run.counters["band_bytes"] = bandBytes(engine);
     run.counters["Mpix_out_per_s"] =
         benchmark::Counter(4.0 * width * height / 1e6 * frames, benchmark::Counter::kIsRate);
-    crest::limitSolveInstructions(crest::SolveInstructions::avx512);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {

@@ -1,19 +1,13 @@
-// The band row kernels with SSE2, and the choice among the sets.
+// The band row kernels with SSE2.
 #include "engine/band_rows.h"
 
 #include <emmintrin.h>
 
 #include "engine/band_row_kernels.h"
-#include "engine/edge_estimate.h"
 #include "engine/four_pixels.h"
+#include "engine/kernels_by_set.h"
 
 namespace crest {
-
-#if defined(CREST_SOLVE_AVX)
-// In their own files, compiled for their instruction sets.
-BandRowKernels bandRowKernelsAvx2();
-BandRowKernels bandRowKernelsAvx512();
-#endif
 
 namespace {
 
@@ -33,14 +27,6 @@ struct Sse2Vec {
 
 }  // namespace
 
-BandRowKernels bandRowKernels() {
-    switch (solveInstructionsInUse()) {
-#if defined(CREST_SOLVE_AVX)
-        case SolveInstructions::avx512: return bandRowKernelsAvx512();
-        case SolveInstructions::avx2: return bandRowKernelsAvx2();
-#endif
-        default: return rowKernelsWith<Sse2Vec>();
-    }
-}
+BandRowKernels bandRowKernelsSse2() { return rowKernelsWith<Sse2Vec>(); }
 
 }  // namespace crest

@@ -1,7 +1,8 @@
 // The inner loops of the window statistics, compiled once per instruction
 // set: a row sum (four shifted rows added word by word), a row of sample
 // records (stored, added or subtracted) and the eight-entry sums of the
-// window planes. Integer arithmetic, so every set gives the same words.
+// window planes. Integer arithmetic, so every set gives the same words;
+// engineKernels (engine_kernels.h) picks the set.
 #pragma once
 
 #include <cstddef>
@@ -65,9 +66,5 @@ inline MomentRecord sampleRecordAt(const std::uint8_t* sample, const std::ptrdif
                      static_cast<std::int32_t>(lumaTag(loadPixel(sample))));
     return record;
 }
-
-// The widest kernels the processor has, within limitSolveInstructions'
-// limit (cpuid is read once); the bands take them once per pass.
-BandRowKernels bandRowKernels();
 
 }  // namespace crest

@@ -45,19 +45,6 @@ using BatchSolver = void (*)(const WindowBatch& batch, float (&weights)[4][Windo
 // neighbours beyond count must be set (to anything).
 using BatchEstimator = void (*)(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
 
-// Lanes of the batch solve: SSE2 pairs (every build), AVX2 quads and
-// AVX-512F octets (64-bit x86 builds whose processor has them).
-enum class SolveInstructions : std::int32_t { sse2 = 1, avx2 = 2, avx512 = 3 };
-
-// The batch routes with the widest lanes the processor has (cpuid is read
-// once), or the narrower ones limitSolveInstructions allows. A pass takes
-// its route once, when it starts.
-BatchSolver batchSolver();
-BatchEstimator batchEstimator();
-
-// Lowers (or raises back) the widest set batchSolver() hands out; tests and
-// benchmarks run every path this way. Returns the set now in use.
-SolveInstructions limitSolveInstructions(SolveInstructions widest);
-SolveInstructions solveInstructionsInUse();
+// One of each per instruction set: engineKernels (engine_kernels.h) picks them.
 
 }  // namespace crest

@@ -1,22 +1,13 @@
-// The batch solves and estimates: SSE2 pairs everywhere, four and eight lanes where a
-// 64-bit x86 processor has AVX2 or AVX-512F. cpuid is read once.
+// The batch solve and estimate with SSE2 pairs; the four and eight lanes of
+// AVX2 and AVX-512F are in their own files.
 #include <emmintrin.h>
-
-#include <atomic>
 
 #include "engine/edge_estimate.h"
 #include "engine/edge_solve_lanes.h"
 #include "engine/four_pixels.h"
+#include "engine/kernels_by_set.h"
 
 namespace crest {
-
-#if defined(CREST_SOLVE_AVX)
-// In their own files, compiled for their instruction sets.
-void solveEdgeWeightBatchAvx2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
-void solveEdgeWeightBatchAvx512(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]);
-void estimateEdgePixelBatchAvx2(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
-void estimateEdgePixelBatchAvx512(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]);
-#endif
 
 namespace {
 
@@ -58,6 +49,8 @@ struct Sse2Lanes {
     static void storePixels(TaggedPixel* p, I x) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), x); }
 };
 
+}  // namespace
+
 void solveEdgeWeightBatchSse2(const WindowBatch& batch, float (&weights)[4][WindowBatch::kCapacity]) {
     solveBatchWith<Sse2Lanes>(batch, weights);
 }
@@ -65,56 +58,5 @@ void solveEdgeWeightBatchSse2(const WindowBatch& batch, float (&weights)[4][Wind
 void estimateEdgePixelBatchSse2(const WindowBatch& batch, TaggedPixel (&pixels)[WindowBatch::kCapacity]) {
     estimateBatchWith<Sse2Lanes>(batch, pixels);
 }
-
-SolveInstructions processorInstructions() {
-#if defined(CREST_SOLVE_AVX)
-    if (__builtin_cpu_supports("avx512f")) return SolveInstructions::avx512;
-    if (__builtin_cpu_supports("avx2")) return SolveInstructions::avx2;
-#endif
-    return SolveInstructions::sse2;
-}
-
-SolveInstructions widestAvailable() {
-    static const SolveInstructions widest = processorInstructions();
-    return widest;
-}
-
-BatchSolver solverFor(SolveInstructions set) {
-    switch (set) {
-#if defined(CREST_SOLVE_AVX)
-        case SolveInstructions::avx512: return solveEdgeWeightBatchAvx512;
-        case SolveInstructions::avx2: return solveEdgeWeightBatchAvx2;
-#endif
-        default: return solveEdgeWeightBatchSse2;
-    }
-}
-
-BatchEstimator estimatorFor(SolveInstructions set) {
-    switch (set) {
-#if defined(CREST_SOLVE_AVX)
-        case SolveInstructions::avx512: return estimateEdgePixelBatchAvx512;
-        case SolveInstructions::avx2: return estimateEdgePixelBatchAvx2;
-#endif
-        default: return estimateEdgePixelBatchSse2;
-    }
-}
-
-std::atomic<std::int32_t> limit{static_cast<std::int32_t>(SolveInstructions::avx512)};
-
-}  // namespace
-
-SolveInstructions solveInstructionsInUse() {
-    const auto available = static_cast<std::int32_t>(widestAvailable());
-    const std::int32_t allowed = limit.load(std::memory_order_relaxed);
-    return static_cast<SolveInstructions>(available < allowed ? available : allowed);
-}
-
-SolveInstructions limitSolveInstructions(SolveInstructions widest) {
-    limit.store(static_cast<std::int32_t>(widest), std::memory_order_relaxed);
-    return solveInstructionsInUse();
-}
-
-BatchSolver batchSolver() { return solverFor(solveInstructionsInUse()); }
-BatchEstimator batchEstimator() { return estimatorFor(solveInstructionsInUse()); }
 
 }  // namespace crest

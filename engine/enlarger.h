@@ -8,15 +8,20 @@
 // the clamped pyramid (window_bands.h) along the border; both give the words
 // of the pyramid's own operations (window_pyramid.h), which direct callers
 // and the tests use. Their pixel comes from estimateEdgePixel
-// (edge_estimate.h). Output is bit-exact on every build. frame_tiles.h splits
-// a frame into tiles that can be enlarged apart with the same result.
+// (edge_estimate.h). The kernels of one instruction set (engine_kernels.h)
+// are chosen once for the frame, the widest the processor has unless the
+// caller passes others, and handed down to every pass. Output is bit-exact on
+// every build and set. frame_tiles.h splits a frame into tiles that can be
+// enlarged apart with the same result.
 #pragma once
 
 #include "engine/edge_estimate.h"
 #include "engine/engine_allocator.h"
+#include "engine/engine_kernels.h"
 #include "engine/enlarger_state.h"
 #include "engine/frame_driver.h"
 #include "engine/frame_tiles.h"
+#include "engine/instruction_set.h"
 #include "engine/interpolate_pass.h"
 #include "engine/moment_record.h"
 #include "engine/positions.h"

@@ -83,7 +83,6 @@ void prepareFrameGeometry(EnlargerState& state, std::uint8_t* destinationPixels,
     state.innerWidth = width - 4;
     state.innerHeight = height - 4;
     state.origin = PixelGrid{destinationPixels, pitch}.at(2, 2);
-    state.rewindPool();
 }
 
 }  // namespace
@@ -91,6 +90,7 @@ void prepareFrameGeometry(EnlargerState& state, std::uint8_t* destinationPixels,
 void prepareFrameState(EnlargerState& state, std::uint8_t* destinationPixels, std::int32_t width, std::int32_t height,
                        std::int32_t pitch) {
     prepareFrameGeometry(state, destinationPixels, width, height, pitch);
+    state.rewindPool();
     state.prepareCaches((height * width) >> 1);
 }
 
@@ -110,10 +110,14 @@ bool frameGeometryIsValid(const FrameView& destination, const ConstFrameView& so
     return magnitude(destination.stride) <= kMaxPitchBytes && magnitude(source.stride) <= kMaxPitchBytes;
 }
 
-std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destinationView, const ConstFrameView& sourceView) {
+std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, const ConstFrameView& source) {
+    return enlargeFrame(state, destination, source, widestEngineKernels());
+}
+
+std::int32_t enlargeFrameWithoutPool(EnlargerState& state, const FrameView& destinationView,
+                                     const ConstFrameView& sourceView, const EngineKernels& kernels) {
     if (!frameGeometryIsValid(destinationView, sourceView))
         return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
-    if (!state.hasPool()) return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
 
     const std::int32_t width = destinationView.width;
     const std::int32_t height = destinationView.height;
@@ -131,14 +135,22 @@ std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destinationView
         fillSideColumns(destination, width, height);
 
         interpolatePass(state, destination.base, pitch, 1, 1, width - 1, height - 1,
-                        diagonalNeighbors(pitch), false);
-        state.rewindPool();
+                        diagonalNeighbors(pitch), false, kernels);
         interpolatePass(state, destination.base, pitch, 2, 1, width - 1, height - 1,
-                        axialNeighbors(pitch), true);
+                        axialNeighbors(pitch), true, kernels);
     } catch (const std::bad_alloc&) {
         return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
     }
     return static_cast<std::int32_t>(EnlargeStatus::ok);
+}
+
+std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, const ConstFrameView& source,
+                          const EngineKernels& kernels) {
+    if (!frameGeometryIsValid(destination, source)) return static_cast<std::int32_t>(EnlargeStatus::invalidGeometry);
+    if (!state.hasPool()) return static_cast<std::int32_t>(EnlargeStatus::outOfMemory);
+    // The passes take no record; the pool is left rewound for the pyramid's operations.
+    state.rewindPool();
+    return enlargeFrameWithoutPool(state, destination, source, kernels);
 }
 
 }  // namespace crest

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/engine_kernels.h"
 #include "engine/enlarger_state.h"
 
 namespace crest {
@@ -50,7 +51,20 @@ bool frameGeometryIsValid(const FrameView& destination, const ConstFrameView& so
 
 // Seeds the source lattice with tagged pixels, fills the border ring and runs
 // the diagonal and then the axial pass. The top bytes of the source are
-// ignored. Returns an EnlargeStatus as an integer, 0 on success.
+// ignored. Returns an EnlargeStatus as an integer, 0 on success. Runs the
+// kernels of widestInstructionSet().
 std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, const ConstFrameView& source);
+
+// The same with the given kernels: the same frame word for word with every set.
+std::int32_t enlargeFrame(EnlargerState& state, const FrameView& destination, const ConstFrameView& source,
+                          const EngineKernels& kernels);
+
+// The same route without the pool check: the passes keep their statistics in
+// the cache storage and take no pool record, so a state built Detached (no
+// pool block) enlarges here the frame enlargeFrame gives. The pool, if any, is
+// neither read nor rewound; the pyramid's operations (window_pyramid.h) still
+// need prepareFrameState on a state with a pool.
+std::int32_t enlargeFrameWithoutPool(EnlargerState& state, const FrameView& destination, const ConstFrameView& source,
+                                     const EngineKernels& kernels = widestEngineKernels());
 
 }  // namespace crest

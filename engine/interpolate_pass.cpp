@@ -7,7 +7,6 @@
 
 #include "engine/edge_estimate.h"
 #include "engine/four_pixels.h"
-#include "engine/target_groups.h"
 #include "engine/tagged_pixel.h"
 #include "engine/pass_windows.h"
 
@@ -29,26 +28,18 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors) {
 
 namespace {
 
-// The eight-target groups' kernel where the processor has one, or none
-// (the pass then takes its targets four at a time).
-FillTargetGroups fillTargetGroups() {
-#if defined(CREST_SOLVE_AVX)
-    if (solveInstructionsInUse() >= SolveInstructions::avx2) return fillTargetGroupsAvx2;
-#endif
-    return nullptr;
-}
-
 // The targets of one pass, visited row by row. Flat targets are filled in
-// groups of eight (AVX2) or four; active ones get their window from the pass's windows and
+// groups of eight (where the kernels have them) or four; active ones get their window from the pass's windows and
 // are solved in batches across targets.
 class PassVisitor {
 public:
-    PassVisitor(EnlargerState& state, const NeighborSet& neighbors, bool axial)
+    PassVisitor(EnlargerState& state, const NeighborSet& neighbors, bool axial, const EngineKernels& kernels)
         : neighbors_(neighbors),
+          estimateBatch_(kernels.estimateBatch),
           // Without at least two inner rows and columns the border clamp has
           // nowhere to land, so such small frames are smooth-filled throughout.
           canEstimate_(state.innerWidth >= 2 && state.innerHeight >= 2) {
-        if (canEstimate_) windows_.emplace(state, axial);
+        if (canEstimate_) windows_.emplace(state, axial, kernels.bandRows);
     }
 
     void beginRow(std::int32_t y) {
@@ -188,8 +179,8 @@ private:
     }
 
     const NeighborSet neighbors_;
+    const BatchEstimator estimateBatch_;
     const bool canEstimate_;
-    const BatchEstimator estimateBatch_ = batchEstimator();
     std::optional<PassWindows> windows_;
     WindowBatch batch_{};
     std::uint8_t* target_[WindowBatch::kCapacity];
@@ -202,10 +193,16 @@ private:
 void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
                      std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                      bool axial) {
+    interpolatePass(state, base, pitch, startX, startY, endX, endY, neighbors, axial, widestEngineKernels());
+}
+
+void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
+                     std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
+                     bool axial, const EngineKernels& kernels) {
     setPassDirections(state, neighbors);
     const std::int32_t rowStep = axial ? 1 : 2;
-    PassVisitor visitor(state, neighbors, axial);
-    const FillTargetGroups fillGroups = fillTargetGroups();
+    PassVisitor visitor(state, neighbors, axial, kernels);
+    const FillTargetGroups fillGroups = kernels.fillTargetGroups;
     std::int32_t firstColumn = startX;
     for (std::int32_t y = startY; y < endY; y += rowStep) {
         std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * pitch;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/engine_kernels.h"
 #include "engine/enlarger_state.h"
 #include "engine/positions.h"
 #include "engine/tagged_pixel.h"
@@ -31,9 +32,15 @@ void setPassDirections(EnlargerState& state, const NeighborSet& neighbors);
 // pass_windows.h, kept in the state's cache storage: the same words as the
 // pyramid's clampedLevelRecord gives. The diagonal pass (axial false) visits every
 // second row from a fixed start column; the axial pass visits every row,
-// alternating the start column between c and 3 - c.
+// alternating the start column between c and 3 - c. Runs the kernels of
+// widestInstructionSet().
 void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
                      std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
                      bool axial);
+
+// The same with the given kernels (the same pixels with every set).
+void interpolatePass(EnlargerState& state, std::uint8_t* base, std::int32_t pitch, std::int32_t startX,
+                     std::int32_t startY, std::int32_t endX, std::int32_t endY, const NeighborSet& neighbors,
+                     bool axial, const EngineKernels& kernels);
 
 }  // namespace crest

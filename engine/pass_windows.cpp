@@ -10,7 +10,7 @@ constexpr std::int32_t kStripEntries = 12;
 
 }  // namespace
 
-PassWindows::PassWindows(EnlargerState& state, bool axial) : kernels_(bandRowKernels()) {
+PassWindows::PassWindows(EnlargerState& state, bool axial, const BandRowKernels& kernels) : kernels_(kernels) {
     const std::int32_t entries = state.innerWidth / 2;
     const std::int32_t strip = entries < kStripEntries ? entries : kStripEntries;
     // Every pass asks for the same room, so a frame grows each storage once.

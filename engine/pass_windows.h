@@ -23,8 +23,8 @@ class PassWindows {
 public:
     // For a pass over the state's current frame and direction tables; the
     // three cache storages grow when they must (std::bad_alloc on failure).
-    // Needs innerWidth and innerHeight >= 2.
-    PassWindows(EnlargerState& state, bool axial);
+    // Needs innerWidth and innerHeight >= 2. The kernels are the pass's.
+    PassWindows(EnlargerState& state, bool axial, const BandRowKernels& kernels);
 
     // Call before the first window of destination row y.
     void beginRow(std::int32_t y);

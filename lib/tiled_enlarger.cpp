@@ -54,7 +54,11 @@ struct PassFrames {
 class StripWorker {
 public:
     StripWorker(crestdoubler_format format, const ImageRows& source, const PassFrames& frames)
-        : format_(format), source_(source), frames_(frames), scratch_(static_cast<std::size_t>(frames.passes) + 1) {}
+        : format_(format),
+          source_(source),
+          frames_(frames),
+          state_(EnlargerState::Detached{}, systemAllocator()),
+          scratch_(static_cast<std::size_t>(frames.passes) + 1) {}
 
     // The strip's own rows of the last pass, converted into the destination.
     EnlargeStatus enlarge(const ImageRows& destination, const FrameTile& strip) {
@@ -77,7 +81,7 @@ public:
         ConstFrameView in;
         const EnlargeStatus status = rowsOf(Plane::colour, last - 1, 0, frames_.heightOf(last - 1), in);
         if (status != EnlargeStatus::ok) return status;
-        return statusOf(enlargeFrame(
+        return statusOf(enlargeFrameWithoutPool(
             state_, FrameView{destination.pixels, frames_.widthOf(last), frames_.heightOf(last), destination.stride},
             in));
     }
@@ -98,7 +102,7 @@ private:
         if (status != EnlargeStatus::ok) return status;
         const FrameView out = scratchFrame(pass, 2 * region.width, 2 * region.height);
         rows = {out.pixels + (top - 2 * region.y) * out.stride, out.width, bottom - top, out.stride};
-        return statusOf(enlargeFrame(state_, out, in));
+        return statusOf(enlargeFrameWithoutPool(state_, out, in));
     }
 
     ConstFrameView sourceRows(Plane plane, std::int32_t top, std::int32_t bottom) {
@@ -121,6 +125,7 @@ private:
     crestdoubler_format format_;
     ImageRows source_;
     PassFrames frames_;
+    // Without a pool block: the passes never take a pool record.
     EnlargerState state_;
     std::vector<ScratchPixels> scratch_;  // the converted source, then each pass's output
 };

@@ -145,6 +145,31 @@ TEST(FrameDriver, StateWithoutPoolReportsFailure) {
     EXPECT_EQ(frame.result, static_cast<std::int32_t>(EnlargeStatus::outOfMemory));
 }
 
+// The library's route: a state without a pool block gets enlargeFrame's
+// frames, allocating only the three band storages, then nothing.
+TEST(FrameDriver, RouteWithoutPoolGivesTheSameFramesAndTakesNoPoolBlock) {
+    testing::TestAllocator memory;
+    EnlargerState state(EnlargerState::Detached{}, memory.allocator());
+    const struct {
+        Content content;
+        int width, height;
+    } frames[] = {{Content::noise, 64, 48}, {Content::natural, 97, 61}, {Content::noise, 1, 1},
+                  {Content::strokes, 3, 40}, {Content::natural, 300, 9}, {Content::noise, 64, 48}};
+    int bandAllocations = -1;
+    for (const auto& f : frames) {
+        const auto picture = makePicture(f.content, f.width, f.height, 8);
+        const auto frame = testing::enlargeWithoutPool(state, picture);
+        ASSERT_EQ(frame.result, 0) << f.width << "x" << f.height;
+        EXPECT_EQ(frame.pixels, testing::enlarge(picture).pixels) << f.width << "x" << f.height;
+        if (bandAllocations < 0) bandAllocations = memory.allocations();
+    }
+    EXPECT_EQ(bandAllocations, 3) << "the three band storages, no pool block";
+    EXPECT_FALSE(state.hasPool());
+    const int allocations = memory.allocations();
+    ASSERT_EQ(testing::enlargeWithoutPool(state, makePicture(Content::noise, 64, 48, 3)).result, 0);
+    EXPECT_EQ(memory.allocations(), allocations);
+}
+
 TEST(FrameDriver, SteadyStateFramesAllocateNothing) {
     testing::TestAllocator memory;
     EnlargerState state(memory.allocator());

@@ -123,7 +123,7 @@ TEST(SolveEquivalence, MatchesThePlainSolve) {
 class BatchSolveOnEverySet : public testing::EveryInstructionSet {};
 
 TEST_P(BatchSolveOnEverySet, BatchesGiveTheSameBitsOnEveryInstructionSet) {
-    const SolveInstructions set = this->set();
+    const InstructionSet set = this->set();
     pictures::Random random(99);
     for (int trial = 0; trial < 40000; trial += WindowBatch::kCapacity) {
         WindowBatch batch{};
@@ -138,9 +138,9 @@ TEST_P(BatchSolveOnEverySet, BatchesGiveTheSameBitsOnEveryInstructionSet) {
             }
         }
         float weights[4][WindowBatch::kCapacity];
-        batchSolver()(batch, weights);
+        kernels().solveBatch(batch, weights);
         TaggedPixel pixels[WindowBatch::kCapacity];
-        batchEstimator()(batch, pixels);
+        kernels().estimateBatch(batch, pixels);
         for (int k = 0; k < batch.count; ++k) {
             float one[4];
             solveEdgeWeights(windows[k], one);

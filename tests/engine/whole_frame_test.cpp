@@ -15,14 +15,18 @@ namespace {
 using pictures::Content;
 using pictures::makePicture;
 
-void expectMatchesReference(const pictures::Picture& picture, const std::string& label) {
-    const auto frame = testing::enlarge(picture);
+void expectMatchesReference(const testing::EnlargedFrame& frame, const pictures::Picture& picture,
+                            const std::string& label) {
     ASSERT_EQ(frame.result, 0) << label;
     const reference::Frame expected = reference::enlarge(picture);
     ASSERT_EQ(frame.width, expected.width);
     for (int y = 0; y < frame.height; ++y)
         for (int x = 0; x < frame.width; ++x)
             ASSERT_EQ(frame.at(x, y), expected.at(x, y)) << label << " pixel " << x << "," << y;
+}
+
+void expectMatchesReference(const pictures::Picture& picture, const std::string& label) {
+    expectMatchesReference(testing::enlarge(picture), picture, label);
 }
 
 // The engine against the slow, independent construction, pixel class by
@@ -55,11 +59,13 @@ TEST_P(WholeFrameOnEverySet, MatchesTheReferenceOnWideAndTallFrames) {
     } frames[] = {{Content::noise, 129, 9},    {Content::natural, 257, 7}, {Content::noise, 513, 5},
                   {Content::texture, 1031, 6}, {Content::noise, 1919, 4},  {Content::natural, 2050, 5},
                   {Content::noise, 5, 300},    {Content::strokes, 3, 700}, {Content::noise, 12, 257}};
-    const SolveInstructions set = this->set();
-    for (const auto& f : frames)
-        expectMatchesReference(makePicture(f.content, f.width, f.height, 7),
+    const InstructionSet set = this->set();
+    for (const auto& f : frames) {
+        const auto picture = makePicture(f.content, f.width, f.height, 7);
+        expectMatchesReference(testing::enlarge(picture, kernels()), picture,
                                std::to_string(f.width) + "x" + std::to_string(f.height) + " set " +
                                    std::to_string(static_cast<int>(set)));
+    }
 }
 CREST_FOR_EVERY_INSTRUCTION_SET(WholeFrameOnEverySet);
 
@@ -130,14 +136,14 @@ TEST(WholeFrame, NeverReadsBandStorageLeftFromBefore) {
 class PinnedOutputOnEverySet : public testing::EveryInstructionSet {};
 
 TEST_P(PinnedOutputOnEverySet, OutputIsPinnedAcrossBuilds) {
-    const SolveInstructions set = this->set();
+    const InstructionSet set = this->set();
     std::uint64_t hash = 1469598103934665603ull;
     const struct {
         Content content;
         int width, height;
     } frames[] = {{Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
     for (const auto& f : frames)
-        for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026)).pixels)
+        for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026), kernels()).pixels)
             for (int shift = 0; shift < 32; shift += 8) {
                 hash ^= (word >> shift) & 0xFF;
                 hash *= 1099511628211ull;

@@ -132,14 +132,14 @@ TEST_P(PassWindowsOnEverySet, GiveEveryTargetTheGeneralPathsWords) {
     sizes.insert(sizes.end(), {{6, 8}, {8, 6}, {10, 12}, {12, 10}, {22, 16}, {130, 24}, {262, 12}, {34, 260},
                                {40, 300}, {52, 140}, {258, 44}, {514, 40}, {1026, 38}, {2062, 42}, {3838, 40},
                                {4100, 46}});
-    const SolveInstructions set = this->set();
+    const InstructionSet set = this->set();
     int groups = 0;
     for (bool axial : {false, true})
         for (const FrameSize& size : sizes)
             for (bool sparse : {false, true}) {
                 PassSetup setup(size.width, size.height, axial, 700 + size.width * 3 + size.height);
                 EnlargerState windowed(setup.state());
-                PassWindows windows(windowed, axial);
+                PassWindows windows(windowed, axial, kernels().bandRows);
                 pictures::Random pick(static_cast<std::uint64_t>(size.width * 5 + size.height));
                 const std::string frame = (axial ? "axial " : "diagonal ") + std::to_string(size.width) + "x" +
                                           std::to_string(size.height) + (sparse ? " sparse" : "") + " set " +
@@ -178,9 +178,9 @@ CREST_FOR_EVERY_INSTRUCTION_SET(PassWindowsOnEverySet);
 class RowKernelsOnEverySet : public testing::EveryInstructionSet {};
 
 TEST_P(RowKernelsOnEverySet, MatchThePlainSumsAndSampleRecords) {
-    const SolveInstructions set = this->set();
-    const BandRowKernels kernels = bandRowKernels();
-    pictures::Random random(static_cast<std::uint64_t>(set));
+    const InstructionSet set = this->set();
+    const BandRowKernels kernels = this->kernels().bandRows;
+    pictures::Random random(static_cast<std::uint64_t>(set) + 1);
     for (std::int32_t count = 1; count <= 70; ++count) {
         std::vector<std::int32_t> in(4 * static_cast<std::size_t>(count)), out(static_cast<std::size_t>(count));
         for (std::int32_t& word : in) word = static_cast<std::int32_t>(random.below(1 << 24));

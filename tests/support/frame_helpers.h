@@ -41,4 +41,10 @@ EnlargedFrame enlarge(EnlargerState& state, const pictures::Picture& picture, Bi
 // The same with a fresh state.
 EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source = {}, BitmapLayout destination = {});
 
+// Through the enlargeFrame that takes the kernels, with a fresh state.
+EnlargedFrame enlarge(const pictures::Picture& picture, const EngineKernels& kernels);
+
+// Through enlargeFrameWithoutPool, with the given state.
+EnlargedFrame enlargeWithoutPool(EnlargerState& state, const pictures::Picture& picture);
+
 }  // namespace crest::testing

@@ -1,33 +1,35 @@
-// Tests run once per instruction set of the engine's routes: a set the
-// processor lacks is reported as skipped, not passed, and every test leaves
-// the widest set in force.
+// Tests run once per instruction set of the engine's kernels, each handing
+// the kernels of its set down to what it runs: a set the processor lacks is
+// reported as skipped, not passed.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/edge_estimate.h"
+#include "engine/engine_kernels.h"
 
 namespace crest::testing {
 
-class EveryInstructionSet : public ::testing::TestWithParam<SolveInstructions> {
+class EveryInstructionSet : public ::testing::TestWithParam<InstructionSet> {
 protected:
     void SetUp() override {
-        if (limitSolveInstructions(GetParam()) != GetParam()) {
-            limitSolveInstructions(SolveInstructions::avx512);
+        if (!processorHas(GetParam()))
             GTEST_SKIP() << "this processor lacks instruction set " << static_cast<int>(GetParam());
-        }
+        kernels_ = engineKernels(GetParam());
     }
-    void TearDown() override { limitSolveInstructions(SolveInstructions::avx512); }
 
-    SolveInstructions set() const { return GetParam(); }
+    InstructionSet set() const { return GetParam(); }
+    const EngineKernels& kernels() const { return kernels_; }
+
+private:
+    EngineKernels kernels_{};
 };
 
-inline std::string instructionSetName(const ::testing::TestParamInfo<SolveInstructions>& info) {
+inline std::string instructionSetName(const ::testing::TestParamInfo<InstructionSet>& info) {
     switch (info.param) {
-        case SolveInstructions::sse2: return "Sse2";
-        case SolveInstructions::avx2: return "Avx2";
+        case InstructionSet::sse2: return "Sse2";
+        case InstructionSet::avx2: return "Avx2";
         default: return "Avx512";
     }
 }
@@ -36,8 +38,8 @@ inline std::string instructionSetName(const ::testing::TestParamInfo<SolveInstru
 
 // Instantiates the TEST_Ps of `Fixture` (derived from EveryInstructionSet)
 // for SSE2, AVX2 and AVX-512F.
-#define CREST_FOR_EVERY_INSTRUCTION_SET(Fixture)                                                                   \
-    INSTANTIATE_TEST_SUITE_P(Sets, Fixture,                                                                        \
-                             ::testing::Values(::crest::SolveInstructions::sse2, ::crest::SolveInstructions::avx2, \
-                                               ::crest::SolveInstructions::avx512),                                \
+#define CREST_FOR_EVERY_INSTRUCTION_SET(Fixture)                                                             \
+    INSTANTIATE_TEST_SUITE_P(Sets, Fixture,                                                                  \
+                             ::testing::Values(::crest::InstructionSet::sse2, ::crest::InstructionSet::avx2, \
+                                               ::crest::InstructionSet::avx512),                             \
                              ::crest::testing::instructionSetName)
