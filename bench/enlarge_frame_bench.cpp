@@ -75,7 +75,8 @@ double activeShare(const PlainFrame& frame) {
 // Bytes of the statistics bands, which the passes keep in the level caches' storage.
 double bandBytes(const crest::EnlargerState& state) {
     double bytes = 0;
-    for (const crest::LevelCache& cache : state.levelCache) bytes += sizeof(crest::MomentRecord*) * double(cache.capacity);
+    for (const crest::LevelCache& cache : state.levelCache)
+        bytes += sizeof(crest::MomentRecord*) * double(cache.capacity);
     return bytes;
 }
 
@@ -147,8 +148,8 @@ void lanczosBench(benchmark::State& run, Content content) {
         benchmark::DoNotOptimize(destination.data);
         benchmark::ClobberMemory();
     }
-    run.counters["Mpix_out_per_s"] = benchmark::Counter(4.0 * width * height / 1e6 * static_cast<double>(run.iterations()),
-                                                        benchmark::Counter::kIsRate);
+    run.counters["Mpix_out_per_s"] = benchmark::Counter(
+        4.0 * width * height / 1e6 * static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_OpenCvLanczos4_natural(benchmark::State& run) { lanczosBench(run, Content::natural); }

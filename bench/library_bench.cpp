@@ -49,7 +49,8 @@ void libraryBench(benchmark::State& run, crestdoubler_format format, int bytes, 
         benchmark::ClobberMemory();
     }
     const double frames = static_cast<double>(run.iterations());
-    run.counters["process_cpu_ms"] = 1000.0 * static_cast<double>(std::clock() - processBefore) / CLOCKS_PER_SEC / frames;
+    run.counters["process_cpu_ms"] =
+        1000.0 * static_cast<double>(std::clock() - processBefore) / CLOCKS_PER_SEC / frames;
     run.counters["Mpix_out_per_s"] = benchmark::Counter(
         static_cast<double>(scale * scale) * width * height / 1e6 * frames, benchmark::Counter::kIsRate);
 }
@@ -76,7 +77,13 @@ BENCHMARK(BM_Library_natural_1080p_RGB_scale)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2.0);
-BENCHMARK(BM_Library_natural_small_BGRX)->Arg(16)->Arg(64)->Arg(256)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(0.5);
+BENCHMARK(BM_Library_natural_small_BGRX)
+    ->Arg(16)
+    ->Arg(64)
+    ->Arg(256)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MinTime(0.5);
 
 }  // namespace
 

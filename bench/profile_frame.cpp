@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
         if (crest::enlargeFrame(state, destination.view(), input.view()) != 0) return 1;
     for (int y = 0; y < destination.height; ++y)
         for (int x = 0; x < destination.width; ++x) hash = (hash ^ destination.get(x, y)) * 1099511628211ull;
-    std::printf("%s %dx%d frames %d hash %016llx\n", name, width, height, frames, static_cast<unsigned long long>(hash));
+    std::printf("%s %dx%d frames %d hash %016llx\n", name, width, height, frames,
+                static_cast<unsigned long long>(hash));
     return 0;
 }

@@ -200,8 +200,9 @@ inline __m128d highPair(__m128i v) { return _mm_cvtepi32_pd(_mm_unpackhi_epi64(v
 // (77 R + 150 G + 29 B) / 256 of two neighbours, exactly: each factor is a
 // short binary fraction.
 inline __m128d lumaPair(__m128d blue, __m128d green, __m128d red) {
-    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(blue, _mm_set1_pd(kLumaBlueShare)), _mm_mul_pd(green, _mm_set1_pd(kLumaGreenShare))),
-                      _mm_mul_pd(red, _mm_set1_pd(kLumaRedShare)));
+    return _mm_add_pd(
+        _mm_add_pd(_mm_mul_pd(blue, _mm_set1_pd(kLumaBlueShare)), _mm_mul_pd(green, _mm_set1_pd(kLumaGreenShare))),
+        _mm_mul_pd(red, _mm_set1_pd(kLumaRedShare)));
 }
 
 // The luma correction from the weights' departures and the neighbours

@@ -84,7 +84,8 @@ struct LaneSolve {
         for (int i = K + 1; i < 4; ++i) {
             const D factor = Lanes::mul(inverse, a[i][K]);
             a[i][K] = zero;
-            for (int c = K + 1; c < 4; ++c) a[i][c] = unlessDropped(a[i][c], Lanes::sub(a[i][c], Lanes::mul(factor, a[K][c])));
+            for (int c = K + 1; c < 4; ++c)
+                a[i][c] = unlessDropped(a[i][c], Lanes::sub(a[i][c], Lanes::mul(factor, a[K][c])));
             b[i] = unlessDropped(b[i], Lanes::roundToFloat(Lanes::sub(b[i], Lanes::mul(factor, b[K]))));
         }
         if constexpr (kSomeDropped)
@@ -122,8 +123,9 @@ struct LaneSolve {
         for (int j = 0; j < 4; ++j) {
             const typename Lanes::I n = Lanes::loadPixels(&batch.neighbor[j][first]);
             const D b0 = Lanes::byteOf(n, 0), g0 = Lanes::byteOf(n, 8), r0 = Lanes::byteOf(n, 16);
-            const D luma = Lanes::add(Lanes::add(Lanes::mul(b0, Lanes::set(kLumaBlueShare)), Lanes::mul(g0, Lanes::set(kLumaGreenShare))),
-                                      Lanes::mul(r0, Lanes::set(kLumaRedShare)));
+            const D luma = Lanes::add(
+                Lanes::add(Lanes::mul(b0, Lanes::set(kLumaBlueShare)), Lanes::mul(g0, Lanes::set(kLumaGreenShare))),
+                Lanes::mul(r0, Lanes::set(kLumaRedShare)));
             term[j] = Lanes::mul(luma, Lanes::sub(b[j], quarter));
             blue = Lanes::add(blue, b0);
             green = Lanes::add(green, g0);

@@ -148,7 +148,8 @@ void EnlargerState::prepareCaches(std::int32_t entryCount) {
 
 std::int32_t* EnlargerState::bandStorage(int level, std::int32_t words) {
     const std::size_t bytes = sizeof(std::int32_t) * static_cast<std::size_t>(words);
-    sizeCache(levelCache[level], static_cast<std::int32_t>((bytes + sizeof(MomentRecord*) - 1) / sizeof(MomentRecord*)));
+    sizeCache(levelCache[level],
+              static_cast<std::int32_t>((bytes + sizeof(MomentRecord*) - 1) / sizeof(MomentRecord*)));
     return reinterpret_cast<std::int32_t*>(levelCache[level].entries);
 }
 

@@ -94,9 +94,10 @@ inline __m128i tagFour(__m128i pixel) {
     const __m128i blueRed = _mm_and_si128(pixel, _mm_set1_epi32(0x00FF00FF));
     const __m128i greenOne = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(pixel, 8), _mm_set1_epi32(0xFF)),
                                           _mm_set1_epi32(0x10000));
-    const __m128i luma = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((kLumaRed << 16) | kLumaBlue)),
-                                                      _mm_madd_epi16(greenOne, _mm_set1_epi32((128 << 16) | kLumaGreen))),
-                                        8);
+    const __m128i luma =
+        _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((kLumaRed << 16) | kLumaBlue)),
+                                     _mm_madd_epi16(greenOne, _mm_set1_epi32((128 << 16) | kLumaGreen))),
+                       8);
     return _mm_or_si128(_mm_and_si128(pixel, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(luma, 24));
 }
 

@@ -52,8 +52,9 @@ public:
         const TaggedPixel n1 = loadPixel(target + neighbors_.offset[1]);
         const TaggedPixel n2 = loadPixel(target + neighbors_.offset[2]);
         const TaggedPixel n3 = loadPixel(target + neighbors_.offset[3]);
-        const std::int32_t activity = tagActivity(static_cast<std::int32_t>(lumaTag(n0)), static_cast<std::int32_t>(lumaTag(n1)),
-                                                  static_cast<std::int32_t>(lumaTag(n2)), static_cast<std::int32_t>(lumaTag(n3)));
+        const std::int32_t activity =
+            tagActivity(static_cast<std::int32_t>(lumaTag(n0)), static_cast<std::int32_t>(lumaTag(n1)),
+                        static_cast<std::int32_t>(lumaTag(n2)), static_cast<std::int32_t>(lumaTag(n3)));
         if (activity < kActivityThreshold || !canEstimate_) {
             storePixel(target, smoothFill(n0, n1, n2, n3));
             return;

@@ -100,7 +100,8 @@ TEST(EdgeWeights, AgreeWithAnIndependentSolveOnWellConditionedWindows) {
         float x[4];
         solveEdgeWeights(record, x);
         for (int j = 0; j < 4; ++j)
-            ASSERT_NEAR(x[j], static_cast<double>(expected[j]), 1e-3 + 1e-3 * std::fabs(static_cast<double>(expected[j])))
+            ASSERT_NEAR(x[j], static_cast<double>(expected[j]),
+                        1e-3 + 1e-3 * std::fabs(static_cast<double>(expected[j])))
                 << "trial " << trial << " weight " << j;
     }
 }

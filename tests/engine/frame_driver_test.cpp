@@ -76,8 +76,9 @@ TEST(FrameDriver, RejectsGeometryItCannotHold) {
     };
     for (const GeometryCase& c : cases) {
         std::vector<std::uint32_t> sourceData(64, 0x5A5A5A5A), destinationData(64, 0xA5A5A5A5);
-        const ConstFrameView source{c.nullSourcePixels ? nullptr : reinterpret_cast<const std::uint8_t*>(sourceData.data()),
-                                    c.sourceWidth, c.sourceHeight, c.sourcePitch};
+        const ConstFrameView source{
+            c.nullSourcePixels ? nullptr : reinterpret_cast<const std::uint8_t*>(sourceData.data()), c.sourceWidth,
+            c.sourceHeight, c.sourcePitch};
         const FrameView destination{reinterpret_cast<std::uint8_t*>(destinationData.data()), c.destinationWidth,
                                     c.destinationHeight, c.destinationPitch};
         EnlargerState state;

@@ -37,7 +37,8 @@ TEST(FrameTiles, TiledFramesEqualTheWholeFrameWordForWord) {
                                              {10, 19}, {16, 16}, {19, 10}, {33, 7}, {1000, 24}};
     for (const Content content : {Content::natural, Content::noise, Content::strokes})
         for (const auto& [width, height] : sizes) {
-            const auto picture = pictures::makePicture(content, width, height, static_cast<std::uint64_t>(width * height));
+            const auto picture =
+                pictures::makePicture(content, width, height, static_cast<std::uint64_t>(width * height));
             const auto whole = testing::enlarge(picture);
             ASSERT_EQ(whole.result, 0);
             for (const auto& [tileWidth, tileHeight] : tileSizes) {

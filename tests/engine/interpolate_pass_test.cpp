@@ -32,7 +32,8 @@ TEST(Activity, IsSixteenTimesTheTagVariance) {
 // What the pass must store at target (x, y) of a frame whose pixels are as the
 // pass finds them: the smooth fill, or the estimate from the pyramid's
 // general path on `reference`, a state prepared for this frame and pass.
-TaggedPixel referencePixel(EnlargerState& reference, const testing::PlainFrame& frame, int x, int y, const NeighborSet& set) {
+TaggedPixel referencePixel(EnlargerState& reference, const testing::PlainFrame& frame, int x, int y,
+                           const NeighborSet& set) {
     const auto* target = frame.pixels + y * frame.pitch + 4 * x;
     TaggedPixel n[4];
     for (int j = 0; j < 4; ++j) n[j] = loadPixel(target + set.offset[j]);
@@ -113,10 +114,12 @@ TEST(Traversal, VisitsExactlyEachPassesTargetClass) {
             for (int y = 1; y <= height - 3; y += 2)
                 for (int x = 1; x <= width - 3; x += 2) diagonal.insert({x, y});
             for (int y = 1; y <= height - 2; ++y)
-                for (int x = y % 2 == 1 ? 2 : 1; x <= (y % 2 == 1 ? width - 2 : width - 3); x += 2) axial.insert({x, y});
+                for (int x = y % 2 == 1 ? 2 : 1; x <= (y % 2 == 1 ? width - 2 : width - 3); x += 2)
+                    axial.insert({x, y});
             EXPECT_EQ(visitedTargets(width, height, false, 1, 1, width - 1, height - 1), diagonal)
                 << width << "x" << height;
-            EXPECT_EQ(visitedTargets(width, height, true, 2, 1, width - 1, height - 1), axial) << width << "x" << height;
+            EXPECT_EQ(visitedTargets(width, height, true, 2, 1, width - 1, height - 1), axial)
+                << width << "x" << height;
         }
 }
 
@@ -154,23 +157,27 @@ TEST(Pass, MatchesTheReferenceRouteAtEveryTarget) {
         for (int height : {4, 6, 10, 40, 52}) {
             for (int variant = 0; variant < 4; ++variant) {
                 const bool axial = variant % 2 == 1;
-                const std::string where = std::to_string(width) + "x" + std::to_string(height) + (axial ? " axial" : " diagonal");
+                const std::string where =
+                    std::to_string(width) + "x" + std::to_string(height) + (axial ? " axial" : " diagonal");
                 testing::PlainFrame frame(width, height), before(width, height, 8);
                 fillMixedTags(frame, static_cast<std::uint64_t>(width * 1000 + height * 4 + variant), variant >= 2);
                 for (int y = 0; y < height; ++y)
                     for (int x = 0; x < width; ++x) before.set(x, y, frame.get(x, y));
                 EnlargerState reference, state;
-                prepareReference(reference, before, axial ? axialNeighbors(before.pitch) : diagonalNeighbors(before.pitch));
+                prepareReference(reference, before,
+                                 axial ? axialNeighbors(before.pitch) : diagonalNeighbors(before.pitch));
                 auto* base = frame.pixels;
                 prepareFrameState(state, base, width, height, frame.pitch);
                 interpolatePass(state, base, frame.pitch, axial ? 2 : 1, 1, width - 1, height - 1,
                                 axial ? axialNeighbors(frame.pitch) : diagonalNeighbors(frame.pitch), axial);
                 for (int y = 0; y < height; ++y)
                     for (int x = 0; x < width; ++x) {
-                        const bool target = axial ? (x + y) % 2 == 1 && x >= 1 && y >= 1 && x <= width - 2 && y <= height - 2
-                                                  : x % 2 == 1 && y % 2 == 1 && x <= width - 3 && y <= height - 3;
+                        const bool target =
+                            axial ? (x + y) % 2 == 1 && x >= 1 && y >= 1 && x <= width - 2 && y <= height - 2
+                                  : x % 2 == 1 && y % 2 == 1 && x <= width - 3 && y <= height - 3;
                         const NeighborSet set = axial ? axialNeighbors(before.pitch) : diagonalNeighbors(before.pitch);
-                        const TaggedPixel expected = target ? referencePixel(reference, before, x, y, set) : before.get(x, y);
+                        const TaggedPixel expected =
+                            target ? referencePixel(reference, before, x, y, set) : before.get(x, y);
                         ASSERT_EQ(frame.get(x, y), expected) << where << " pixel " << x << "," << y;
                     }
                 if (reference.blockCount > 0) ++estimatedSizes;

@@ -37,7 +37,8 @@ TEST(WholeFrame, MatchesTheReferenceConstruction) {
     for (Content content : contents)
         for (int width : sides)
             for (int height : sides) {
-                const auto picture = makePicture(content, width, height, static_cast<std::uint64_t>(width * 31 + height));
+                const auto picture =
+                    makePicture(content, width, height, static_cast<std::uint64_t>(width * 31 + height));
                 expectMatchesReference(picture, std::to_string(width) + "x" + std::to_string(height) + " content " +
                                                     std::to_string(static_cast<int>(content)));
             }
@@ -75,7 +76,8 @@ TEST(WholeFrame, LeavesNoMarkerAtAnySize) {
         for (int height = 1; height <= 40; height += (width % 3 == 0 ? 1 : 3)) {
             const auto frame = testing::enlarge(state, makePicture(Content::noise, width, height, 77));
             ASSERT_EQ(frame.result, 0);
-            for (std::uint32_t pixel : frame.pixels) ASSERT_NE(pixel, testing::kUnwrittenPixel) << width << "x" << height;
+            for (std::uint32_t pixel : frame.pixels)
+                ASSERT_NE(pixel, testing::kUnwrittenPixel) << width << "x" << height;
         }
 }
 
@@ -141,7 +143,8 @@ TEST_P(PinnedOutputOnEverySet, OutputIsPinnedAcrossBuilds) {
     const struct {
         Content content;
         int width, height;
-    } frames[] = {{Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
+    } frames[] = {
+        {Content::natural, 97, 61}, {Content::noise, 40, 33}, {Content::strokes, 64, 64}, {Content::shapes, 5, 80}};
     for (const auto& f : frames)
         for (std::uint32_t word : testing::enlarge(makePicture(f.content, f.width, f.height, 2026), kernels()).pixels)
             for (int shift = 0; shift < 32; shift += 8) {

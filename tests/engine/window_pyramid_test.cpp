@@ -67,7 +67,8 @@ private:
 };
 
 void expectSameWords(const MomentRecord& actual, const MomentRecord& expected, const std::string& where) {
-    for (int i = 0; i < MomentRecord::kWords; ++i) ASSERT_EQ(actual.word[i], expected.word[i]) << where << " word " << i;
+    for (int i = 0; i < MomentRecord::kWords; ++i)
+        ASSERT_EQ(actual.word[i], expected.word[i]) << where << " word " << i;
 }
 
 struct FrameSize {
@@ -105,7 +106,8 @@ TEST(WindowPyramid, InteriorPathMatchesGeneralPathWhereverBothServe) {
                 ++interiorTargets;
                 const CellIndex cell = cellIndexOf(x, y, size.width / 2);
                 const MomentRecord fast = *interiorWindowSum(setup.state(), cell, packedCoordOf(x, y));
-                const MomentRecord* general = clampedLevelRecord(setup.state(), cell, packedCoordOf(x, y), kWindowLevel);
+                const MomentRecord* general =
+                    clampedLevelRecord(setup.state(), cell, packedCoordOf(x, y), kWindowLevel);
                 const std::string where = std::to_string(size.width) + "x" + std::to_string(size.height) + " at " +
                                           std::to_string(x) + "," + std::to_string(y);
                 expectSameWords(fast, *general, where);
@@ -187,7 +189,8 @@ TEST_P(RowKernelsOnEverySet, MatchThePlainSumsAndSampleRecords) {
         const std::int32_t* run = in.data();
         kernels.sumFourRuns(out.data(), run, run + count, run + 2 * count, run + 3 * count, count);
         for (std::int32_t w = 0; w < count; ++w)
-            ASSERT_EQ(out[static_cast<std::size_t>(w)], run[w] + run[count + w] + run[2 * count + w] + run[3 * count + w])
+            ASSERT_EQ(out[static_cast<std::size_t>(w)],
+                      run[w] + run[count + w] + run[2 * count + w] + run[3 * count + w])
                 << "set " << static_cast<int>(set) << " count " << count << " word " << w;
 
         // Samples every second pixel of row 2, neighbours two pixels away
@@ -195,7 +198,8 @@ TEST_P(RowKernelsOnEverySet, MatchThePlainSumsAndSampleRecords) {
         testing::PlainFrame frame(2 * count + 4, 7);
         for (std::int32_t y = 0; y < 7; ++y)
             for (std::int32_t x = 0; x < frame.width; ++x) frame.set(x, y, static_cast<std::uint32_t>(random.next()));
-        const std::ptrdiff_t train[4] = {-2 * frame.pitch - 8, 2 * frame.pitch - 8, 2 * frame.pitch + 8, 8 - 2 * frame.pitch};
+        const std::ptrdiff_t train[4] = {-2 * frame.pitch - 8, 2 * frame.pitch - 8, 2 * frame.pitch + 8,
+                                         8 - 2 * frame.pitch};
         const std::uint8_t* first = frame.pixels + 2 * frame.pitch + 8;
         std::vector<std::int32_t> planes(MomentRecord::kWords * static_cast<std::size_t>(count), -1);
         const std::int32_t done = kernels.sampleRow(first, train, planes.data(), count, count);
@@ -288,12 +292,14 @@ TEST(WindowPyramid, SumsDoNotDependOnTheOrderOfRequests) {
         auto targets = forward.targets();
         std::map<std::pair<int, int>, MomentRecord> first;
         for (const auto& [x, y] : targets)
-            first[{x, y}] = *clampedLevelRecord(forward.state(), cellIndexOf(x, y, 25), packedCoordOf(x, y), kWindowLevel);
+            first[{x, y}] =
+                *clampedLevelRecord(forward.state(), cellIndexOf(x, y, 25), packedCoordOf(x, y), kWindowLevel);
         for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
             const auto [x, y] = *it;
-            const MomentRecord* window = forward.isInterior(x, y)
-                                             ? interiorWindowSum(backward.state(), cellIndexOf(x, y, 25), packedCoordOf(x, y))
-                                             : clampedLevelRecord(backward.state(), cellIndexOf(x, y, 25), packedCoordOf(x, y), kWindowLevel);
+            const MomentRecord* window =
+                forward.isInterior(x, y)
+                    ? interiorWindowSum(backward.state(), cellIndexOf(x, y, 25), packedCoordOf(x, y))
+                    : clampedLevelRecord(backward.state(), cellIndexOf(x, y, 25), packedCoordOf(x, y), kWindowLevel);
             expectSameWords(*window, first[{x, y}], std::to_string(x) + "," + std::to_string(y));
         }
     }
@@ -345,14 +351,17 @@ struct ClampCase {
 TEST(WindowPyramid, ClampsOutsideCoordinatesKeepingParity) {
     PassSetup setup(30, 30, false, 4);  // innerWidth 26
     const int limit = setup.state().innerWidth;
-    const ClampCase cases[] = {{-1, 1}, {-2, 0}, {-3, 1}, {limit, limit - 2}, {limit + 1, limit - 1}, {limit + 2, limit - 2}};
+    const ClampCase cases[] = {
+        {-1, 1}, {-2, 0}, {-3, 1}, {limit, limit - 2}, {limit + 1, limit - 1}, {limit + 2, limit - 2}};
     for (const ClampCase& c : cases) {
         const int v = 4;
-        MomentRecord* inside = levelZeroRecord(setup.state(), cellIndexOf(c.expected + 2, v + 2, 15), packInner(c.expected, v));
+        MomentRecord* inside =
+            levelZeroRecord(setup.state(), cellIndexOf(c.expected + 2, v + 2, 15), packInner(c.expected, v));
         MomentRecord* clamped = clampedLevelRecord(setup.state(), -12345, packInner(c.inner, v), 0);
         EXPECT_EQ(clamped, inside) << "u " << c.inner;
         MomentRecord* clampedRow = clampedLevelRecord(setup.state(), -12345, packInner(v, c.inner), 0);
-        EXPECT_EQ(clampedRow, levelZeroRecord(setup.state(), cellIndexOf(v + 2, c.expected + 2, 15), packInner(v, c.expected)))
+        EXPECT_EQ(clampedRow,
+                  levelZeroRecord(setup.state(), cellIndexOf(v + 2, c.expected + 2, 15), packInner(v, c.expected)))
             << "v " << c.inner;
     }
 }
@@ -386,7 +395,8 @@ TEST(WindowPyramid, FlatTagsGiveSixtyFourTimesTheSquare) {
         for (std::int32_t y = 0; y < 44; ++y)
             for (std::int32_t x = 0; x < 44; ++x) setup.frame().set(x, y, (std::uint32_t(tag) << 24) | 0x123456);
         for (const auto& [x, y] : std::vector<std::pair<int, int>>{{1, 2}, {21, 20}, {42, 41}, {3, 40}}) {
-            const MomentRecord* window = clampedLevelRecord(setup.state(), cellIndexOf(x, y, 22), packedCoordOf(x, y), kWindowLevel);
+            const MomentRecord* window =
+                clampedLevelRecord(setup.state(), cellIndexOf(x, y, 22), packedCoordOf(x, y), kWindowLevel);
             for (int i = 0; i < 14; ++i) ASSERT_EQ(window->word[i], 64 * tag * tag) << "tag " << tag;
         }
     }
@@ -398,7 +408,8 @@ TEST(ReferenceWindows, InteriorShapesAreTheSquareAndTheDiamond) {
     reference::Frame frame;
     frame.width = frame.height = 60;
     std::map<std::pair<int, int>, int> diagonal, axial;
-    for (const auto& s : reference::windowSamples(frame, 31, 31, reference::kDiagonal)) ++diagonal[{s.dx - 31, s.dy - 31}];
+    for (const auto& s : reference::windowSamples(frame, 31, 31, reference::kDiagonal))
+        ++diagonal[{s.dx - 31, s.dy - 31}];
     for (const auto& s : reference::windowSamples(frame, 31, 30, reference::kAxial)) ++axial[{s.dx - 31, s.dy - 30}];
     EXPECT_EQ(diagonal.size(), 64u);
     for (const auto& [offset, count] : diagonal) {

@@ -65,8 +65,10 @@ TEST(CApi, EveryFormatGivesTheEnginesFrames) {
                         std::uint8_t* pixel = in.at(x, y, f.bytes);
                         // Grey reads its one byte; BGRX's fourth byte is noise the API ignores.
                         pixel[f.blue] = byteOf(colour.at(x, y), 0);
-                        if (!grey) pixel[f.green] = byteOf(colour.at(x, y), 1), pixel[f.red] = byteOf(colour.at(x, y), 2);
-                        if (f.bytes == 4) pixel[3] = f.alpha >= 0 ? byteOf(alpha.at(x, y), 0) : static_cast<std::uint8_t>(x * y);
+                        if (!grey)
+                            pixel[f.green] = byteOf(colour.at(x, y), 1), pixel[f.red] = byteOf(colour.at(x, y), 2);
+                        if (f.bytes == 4)
+                            pixel[3] = f.alpha >= 0 ? byteOf(alpha.at(x, y), 0) : static_cast<std::uint8_t>(x * y);
                     }
                 Image out(2 * colour.width, 2 * colour.height, f.bytes, 5, !bottomUp);
                 ASSERT_EQ(crestdoubler_enlarge(in.first, colour.width, colour.height, in.stride, out.first, out.stride,
@@ -80,7 +82,8 @@ TEST(CApi, EveryFormatGivesTheEnginesFrames) {
                         bool same = got[f.blue] == byteOf(word, 0);
                         if (!grey) same = same && got[f.green] == byteOf(word, 1) && got[f.red] == byteOf(word, 2);
                         if (f.bytes == 4)
-                            same = same && got[3] == (f.alpha >= 0 ? byteOf(expectedAlpha.at(x, y), 0) : byteOf(word, 3));
+                            same =
+                                same && got[3] == (f.alpha >= 0 ? byteOf(expectedAlpha.at(x, y), 0) : byteOf(word, 3));
                         wrong += !same;
                     }
                 EXPECT_EQ(wrong, 0) << "format " << f.format << ", " << threads << " threads"

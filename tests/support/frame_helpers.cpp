@@ -41,8 +41,9 @@ EnlargedFrame enlargeThrough(Run run, const pictures::Picture& picture, BitmapLa
 
 EnlargedFrame enlarge(EnlargerState& state, const pictures::Picture& picture, BitmapLayout source,
                       BitmapLayout destination) {
-    return enlargeThrough([&](const FrameView& to, const ConstFrameView& from) { return enlargeFrame(state, to, from); },
-                          picture, source, destination);
+    return enlargeThrough(
+        [&](const FrameView& to, const ConstFrameView& from) { return enlargeFrame(state, to, from); }, picture, source,
+        destination);
 }
 
 EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source, BitmapLayout destination) {
@@ -53,8 +54,8 @@ EnlargedFrame enlarge(const pictures::Picture& picture, BitmapLayout source, Bit
 EnlargedFrame enlarge(const pictures::Picture& picture, const EngineKernels& kernels) {
     EnlargerState state;
     return enlargeThrough(
-        [&](const FrameView& to, const ConstFrameView& from) { return enlargeFrame(state, to, from, kernels); }, picture,
-        {}, {});
+        [&](const FrameView& to, const ConstFrameView& from) { return enlargeFrame(state, to, from, kernels); },
+        picture, {}, {});
 }
 
 EnlargedFrame enlargeWithoutPool(EnlargerState& state, const pictures::Picture& picture) {

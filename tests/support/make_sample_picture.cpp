@@ -49,7 +49,8 @@ std::vector<std::uint32_t> crop(const std::vector<std::uint32_t>& pixels, std::i
                                 std::int32_t top, std::int32_t cropWidth, std::int32_t cropHeight) {
     std::vector<std::uint32_t> result;
     for (std::int32_t y = top; y < top + cropHeight; ++y)
-        for (std::int32_t x = left; x < left + cropWidth; ++x) result.push_back(pixels[static_cast<std::size_t>(y) * width + x]);
+        for (std::int32_t x = left; x < left + cropWidth; ++x)
+            result.push_back(pixels[static_cast<std::size_t>(y) * width + x]);
     return result;
 }
 

@@ -29,7 +29,9 @@ void paintShapes(Picture& picture, Random& random, int count) {
         const std::uint32_t colour = rgb(random.below(256), random.below(256), random.below(256));
         const int cx = static_cast<int>(random.below(static_cast<std::uint32_t>(picture.width)));
         const int cy = static_cast<int>(random.below(static_cast<std::uint32_t>(picture.height)));
-        const int size = 2 + static_cast<int>(random.below(static_cast<std::uint32_t>(std::max(picture.width, picture.height) / 4 + 1)));
+        const int size =
+            2 +
+            static_cast<int>(random.below(static_cast<std::uint32_t>(std::max(picture.width, picture.height) / 4 + 1)));
         const bool disc = random.below(2) == 0;
         for (int y = std::max(0, cy - size); y < std::min(picture.height, cy + size); ++y)
             for (int x = std::max(0, cx - size); x < std::min(picture.width, cx + size); ++x) {

@@ -37,7 +37,8 @@ void collect(const Frame& frame, int x, int y, int level, const Directions& dire
         return;
     }
     const int distance = 1 << (level - 1);
-    for (const Step& d : directions) collect(frame, x + distance * d.dx, y + distance * d.dy, level - 1, directions, out);
+    for (const Step& d : directions)
+        collect(frame, x + distance * d.dx, y + distance * d.dy, level - 1, directions, out);
 }
 
 }  // namespace
